@@ -1,0 +1,37 @@
+# The two commands that matter: `make run` and `make test`. Each sets up what
+# it needs first (scripts/setup.sh), so both work on a fresh Debian 12.
+BUILD  ?= build
+MODEL  ?=
+PREFIX ?= /usr/local
+JOBS   ?= $(shell nproc)
+APP_DIR := $(BUILD)/app
+
+.PHONY: all setup configure build test run bench install clean
+
+all: build
+
+setup:
+	scripts/setup.sh
+
+configure: setup
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	cd $(BUILD) && xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j $(JOBS)
+
+run: build
+	@if [ -n "$(MODEL)" ]; then ln -sf "$(abspath $(MODEL))" $(APP_DIR)/model.gguf; fi
+	$(APP_DIR)/velkin
+
+bench: build
+	cmake --build $(BUILD) -j $(JOBS) --target velkin_benches
+	scripts/bench.sh $(BUILD)
+
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+clean:
+	rm -rf $(BUILD)
