@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(
-  build-essential cmake pkg-config git ca-certificates
+  build-essential cmake pkg-config git ca-certificates openssl
   libgtest-dev
   libgtk-3-dev libwebkit2gtk-4.1-dev
   libcairo2-dev libpango1.0-dev
