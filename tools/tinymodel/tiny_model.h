@@ -1,0 +1,53 @@
+// Writer of tiny llama-architecture GGUF models whose replies are scripted by a
+// next-token table. Used by tests and benchmarks; runs on the caller's thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Where a table edge starts or ends besides a reply piece.
+constexpr int kTinyAfterPrompt = -1;  // the prompt's last token: the line feed of "<|im_start|>assistant\n"
+constexpr int kTinyEnd = -2;          // the end-of-generation token "<|im_end|>"
+
+// One row of the next-token table: after `from` the model favours `to` with `logit`.
+// `from` is a piece index or kTinyAfterPrompt; `to` is a piece index or kTinyEnd.
+struct TinyEdge {
+    int from = kTinyAfterPrompt;
+    int to = kTinyEnd;
+    float logit = 60.0f;  // far above every other token, so temperature and top-p cannot pick another
+};
+
+enum class TinyWeightType { F32, F16, Q8_0 };
+
+struct TinyModel {
+    // Every token the model replies with, one token each, as the exact bytes it renders to.
+    // A one-byte piece becomes a byte token, a longer one a normal token, an empty one a
+    // control token (renders nothing). Each piece is its own token, so a repeated byte
+    // still carries its own place in the table.
+    std::vector<std::string> pieces;
+    std::vector<TinyEdge> edges;  // tokens without an edge favour nothing (all logits 0)
+    int32_t n_ctx_train = 4096;   // the training context written to the file; 0 is allowed
+    int32_t n_embd = 0;           // 0 = just wide enough for the table (a multiple of 64)
+    int32_t n_layer = 1;
+    int32_t n_ff = 0;             // 0 = n_embd
+    int32_t n_vocab_padding = 0;  // extra unused tokens, to reach a realistic vocabulary
+    TinyWeightType weight_type = TinyWeightType::F32;
+};
+
+// A reply of `text`, one byte per token, then end of generation.
+TinyModel ScriptedReply(const std::string& text);
+// A reply that repeats `text` (one byte per token) and never ends by itself.
+TinyModel EndlessReply(const std::string& text);
+// A reply that ends at once: the first sampled token is end of generation.
+TinyModel ImmediateEnd();
+
+// Token id of piece `index` in a written model, and of the fixed tokens.
+int32_t TinyPieceToken(int index);
+constexpr int32_t kTinyImStartToken = 3;
+constexpr int32_t kTinyImEndToken = 4;
+constexpr int32_t kTinyLineFeedToken = 5 + 0x0A;
+
+// Writes `model` to `path`. Returns false with a sentence in `error` when the table is
+// inconsistent or the file cannot be written; a failed write leaves no usable file.
+bool WriteTinyModel(const TinyModel& model, const std::string& path, std::string* error);
