@@ -1,0 +1,13 @@
+// The layer's own UTF-8 / UTF-16 helpers (malformed input becomes U+FFFD).
+// Internal to platform/; any thread.
+#pragma once
+
+#include <stddef.h>
+
+#include <string>
+
+std::u16string Utf8ToUtf16(const char* text, size_t size);
+std::u16string Utf8ToUtf16(const char* text);  // null gives ""
+// *had_lone_surrogate (may be null) tells whether any U+FFFD replaced one.
+std::string Utf16ToUtf8(const char16_t* text, size_t size, bool* had_lone_surrogate);
+std::string Utf16ToUtf8(const char16_t* text);  // null gives ""
