@@ -1,0 +1,163 @@
+// `make install` into temporary prefixes: the program with its assets beside
+// it and a link in bin, the hicolor icons at their sizes, and a desktop entry
+// whose Exec runs the installed program even from an awkward prefix.
+#include <gtest/gtest.h>
+
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "ico_reading.h"
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const int kIconSizes[] = {16, 24, 32, 48, 64, 128, 256};
+
+// A fresh folder under the system's temp folder, removed at the end.
+struct TempFolder {
+  fs::path path;
+  explicit TempFolder(const std::string& stem) {
+    std::string name = (fs::temp_directory_path() / (stem + "XXXXXX")).string();
+    if (mkdtemp(name.data()) != nullptr) path = name;
+  }
+  ~TempFolder() {
+    std::error_code ignored;
+    if (!path.empty()) fs::remove_all(path, ignored);
+  }
+};
+
+// Runs `cmake --install` on the build tree, without a shell (the prefix may
+// hold any character), with DESTDIR set when `destdir` is not empty.
+bool RunInstall(const std::string& prefix, const std::string& destdir) {
+  std::vector<std::string> args = {VELKIN_CMAKE_COMMAND, "--install", VELKIN_BUILD_DIR, "--prefix", prefix};
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> environment;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    if (std::string(*entry).rfind("DESTDIR=", 0) != 0) environment.push_back(*entry);
+  }
+  if (!destdir.empty()) environment.push_back("DESTDIR=" + destdir);
+  std::vector<char*> envp;
+  for (std::string& entry : environment) envp.push_back(entry.data());
+  envp.push_back(nullptr);
+  pid_t child = 0;
+  if (posix_spawn(&child, argv[0], nullptr, nullptr, argv.data(), envp.data()) != 0) return false;
+  int status = 0;
+  return waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+std::map<std::string, std::string> ReadDesktopEntry(const fs::path& path) {
+  std::map<std::string, std::string> keys;
+  std::ifstream file(path);
+  std::string line;
+  std::getline(file, line);
+  if (line != "[Desktop Entry]") return keys;
+  while (std::getline(file, line)) {
+    const size_t equals = line.find('=');
+    if (equals != std::string::npos) keys[line.substr(0, equals)] = line.substr(equals + 1);
+  }
+  return keys;
+}
+
+// Exec's one argument as a launcher reads it: the value's own escapes, then
+// the double quotes and their backslash escapes, then %% as a lone %.
+std::string ExecProgram(const std::string& exec) {
+  std::string value;
+  for (size_t i = 0; i < exec.size(); ++i) {
+    if (exec[i] == '\\' && i + 1 < exec.size() && exec[i + 1] == '\\') ++i;
+    value.push_back(exec[i]);
+  }
+  if (value.size() < 2 || value.front() != '"' || value.back() != '"') return "<not quoted>";
+  std::string program;
+  for (size_t i = 1; i + 1 < value.size(); ++i) {
+    if (value[i] == '\\' && i + 2 < value.size()) {
+      program.push_back(value[++i]);
+    } else if (value[i] == '%' && value[i + 1] == '%') {
+      program.push_back(value[++i]);
+    } else if (value[i] == '"' || value[i] == '`' || value[i] == '$' || value[i] == '%') {
+      return "<unescaped " + std::string(1, value[i]) + ">";
+    } else {
+      program.push_back(value[i]);
+    }
+  }
+  return program;
+}
+
+// Width and height from a PNG's header.
+std::pair<uint32_t, uint32_t> PngSize(const fs::path& path) {
+  const Bytes png = ReadWholeFile(path.string());
+  const unsigned char signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  if (png.size() < 24 || !std::equal(signature, signature + 8, png.begin())) return {0, 0};
+  auto big_endian = [&](size_t at) {
+    return uint32_t{png[at]} << 24 | uint32_t{png[at + 1]} << 16 | uint32_t{png[at + 2]} << 8 | png[at + 3];
+  };
+  return {big_endian(16), big_endian(20)};
+}
+
+// Checks one installed tree: `root` is where the files are, `prefix` the
+// prefix they were installed for (they differ under DESTDIR).
+void ExpectInstalledTree(const fs::path& root, const std::string& prefix) {
+  for (int size : kIconSizes) {
+    const std::string folder = std::to_string(size) + "x" + std::to_string(size);
+    const fs::path icon = root / "share/icons/hicolor" / folder / "apps/velkin.png";
+    EXPECT_EQ(PngSize(icon), std::make_pair(uint32_t(size), uint32_t(size))) << icon;
+  }
+
+  std::map<std::string, std::string> entry = ReadDesktopEntry(root / "share/applications/velkin.desktop");
+  EXPECT_EQ(entry["Type"], "Application");
+  EXPECT_EQ(entry["Name"], "Velkin");
+  EXPECT_EQ(entry["Comment"], "Velkin - local AI chat");
+  EXPECT_EQ(entry["Icon"], "velkin");
+  EXPECT_EQ(entry["Terminal"], "false");
+  EXPECT_FALSE(entry["Categories"].empty());
+  EXPECT_EQ(ExecProgram(entry["Exec"]), prefix + "/bin/velkin") << "Exec=" << entry["Exec"];
+
+#ifdef VELKIN_INSTALLS_PROGRAM
+  // The program's folder holds the assets it reads; bin links to it.
+  const fs::path program = root / "libexec/velkin/velkin";
+  ASSERT_TRUE(fs::is_regular_file(program));
+  EXPECT_NE(fs::status(program).permissions() & fs::perms::owner_exec, fs::perms::none);
+  for (const char* asset : {"highlight.min.js", "hljs-theme.min.css"}) {
+    EXPECT_TRUE(ReadWholeFile((program.parent_path() / asset).string()) ==
+                ReadWholeFile((fs::path(VELKIN_APP_DIR) / asset).string()))
+        << asset;
+  }
+  const fs::path link = root / "bin/velkin";
+  ASSERT_TRUE(fs::is_symlink(link));
+  EXPECT_TRUE(fs::read_symlink(link).is_relative()) << "the link must survive a DESTDIR staging";
+  EXPECT_TRUE(fs::equivalent(link, program));
+#endif
+}
+
+TEST(Install, IntoAPrefixWithSpacesQuotesAndDollars) {
+  TempFolder temp("velkin install \"$HOME\" 100% `x` ");
+  ASSERT_FALSE(temp.path.empty());
+  const std::string prefix = (temp.path / "pre fix").string();
+  ASSERT_TRUE(RunInstall(prefix, ""));
+  ExpectInstalledTree(prefix, prefix);
+}
+
+TEST(Install, StagedWithDestdirNamesTheFinalPrefix) {
+  TempFolder temp("velkin-stage-");
+  ASSERT_FALSE(temp.path.empty());
+  const std::string stage = (temp.path / "stage").string();
+  const bool final_prefix_existed = fs::exists("/opt/velkin");
+  ASSERT_TRUE(RunInstall("/opt/velkin", stage));
+  ExpectInstalledTree(stage + "/opt/velkin", "/opt/velkin");
+  if (!final_prefix_existed) {
+    EXPECT_FALSE(fs::exists("/opt/velkin")) << "installed outside DESTDIR";
+  }
+}
+
+}  // namespace
