@@ -1,9 +1,8 @@
-// The compiled Windows resources (the .res windres writes and the COFF object
-// made from it): exactly the icon group, its seven images, the manifest and
-// the version block, all integer ids in language 1033.
+// The compiled Windows resources as windres writes them: exactly the icon
+// group, its seven images, the manifest and the version block, all integer
+// ids in language 1033.
 #include <gtest/gtest.h>
 
-#include <map>
 #include <set>
 #include <utility>
 
@@ -157,22 +156,6 @@ TEST(WindowsResources, VersionBlockReadsOneZeroZeroZeroAndTheProductStrings) {
   ASSERT_EQ(translation->value.size(), 4u);
   EXPECT_EQ(U16At(translation->value, 0), 0x0409u);
   EXPECT_EQ(U16At(translation->value, 2), 1200u);
-}
-
-TEST(WindowsResources, ObjectFileCarriesTheSameResourcesAsTheResFile) {
-  std::vector<CompiledResource> from_object;
-  ASSERT_TRUE(ReadCoffResources(ReadWholeFile(VELKIN_RESOURCE_OBJECT), &from_object)) << VELKIN_RESOURCE_OBJECT;
-  std::map<std::pair<uint32_t, uint32_t>, const CompiledResource*> by_key;
-  for (const CompiledResource& resource : from_object) by_key[{resource.type, resource.id}] = &resource;
-
-  const std::vector<CompiledResource> from_res = ResResources();
-  ASSERT_EQ(from_object.size(), from_res.size());
-  for (const CompiledResource& resource : from_res) {
-    const CompiledResource* same = by_key[{resource.type, resource.id}];
-    ASSERT_NE(same, nullptr) << "type " << resource.type << " id " << resource.id;
-    EXPECT_EQ(same->language, kEnglishUnitedStates);
-    EXPECT_TRUE(same->data == resource.data) << "type " << resource.type << " id " << resource.id;
-  }
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 // Test-side readers of compiled Windows resources: the .res file windres
-// writes, the resource section of the COFF object made from it, and the
-// nested records of a version block.
+// writes and the nested records of a version block.
 #pragma once
 
 #include <cstdint>
@@ -61,64 +60,6 @@ inline bool ReadResFile(const Bytes& file, std::vector<CompiledResource>* resour
     at = AlignTo4(data_at + data_size);
   }
   return true;
-}
-
-// Walks one level of a resource directory in the section; calls `visit` with
-// each integer entry's id and its offset, and whether it is a subdirectory.
-template <typename Visit>
-bool WalkResourceDirectory(const Bytes& section, size_t at, Visit visit) {
-  if (at + 16 > section.size()) return false;
-  const size_t n_named = U16At(section, at + 12);
-  const size_t n_ids = U16At(section, at + 14);
-  for (size_t i = 0; i < n_named + n_ids; ++i) {
-    const size_t entry = at + 16 + 8 * i;
-    if (entry + 8 > section.size()) return false;
-    const uint32_t name = U32At(section, entry);
-    const uint32_t target = U32At(section, entry + 4);
-    if (!visit(name, (name & 0x80000000u) != 0, target & 0x7FFFFFFFu, (target & 0x80000000u) != 0)) return false;
-  }
-  return true;
-}
-
-// The resources of the .rsrc section of an x86-64 COFF object. In an object
-// a data entry's address is relative to the section (a relocation adds the
-// image address at link time).
-inline bool ReadCoffResources(const Bytes& object, std::vector<CompiledResource>* resources) {
-  if (U16At(object, 0) != 0x8664) return false;  // x86-64 machine
-  const size_t n_sections = U16At(object, 2);
-  const size_t table = 20 + U16At(object, 16);
-  Bytes section;
-  for (size_t i = 0; i < n_sections; ++i) {
-    const size_t header = table + 40 * i;
-    if (header + 40 > object.size()) return false;
-    if (std::string(object.begin() + header, object.begin() + header + 6) != std::string(".rsrc\0", 6)) continue;
-    const size_t size = U32At(object, header + 16);
-    const size_t offset = U32At(object, header + 20);
-    if (offset > object.size() || size > object.size() - offset) return false;
-    section.assign(object.begin() + offset, object.begin() + offset + size);
-  }
-  if (section.empty()) return false;
-
-  // Three levels: type, id, language; only integer entries are expected.
-  return WalkResourceDirectory(section, 0, [&](uint32_t type, bool type_named, size_t types_at, bool type_dir) {
-    return type_dir && !type_named &&
-           WalkResourceDirectory(section, types_at, [&](uint32_t id, bool id_named, size_t ids_at, bool id_dir) {
-             return id_dir && !id_named &&
-                    WalkResourceDirectory(section, ids_at, [&](uint32_t language, bool, size_t leaf, bool leaf_dir) {
-                      if (leaf_dir || leaf + 16 > section.size()) return false;
-                      const size_t data_at = U32At(section, leaf);
-                      const size_t data_size = U32At(section, leaf + 4);
-                      if (data_at > section.size() || data_size > section.size() - data_at) return false;
-                      CompiledResource resource;
-                      resource.type = type;
-                      resource.id = id;
-                      resource.language = language;
-                      resource.data.assign(section.begin() + data_at, section.begin() + data_at + data_size);
-                      resources->push_back(resource);
-                      return true;
-                    });
-           });
-  });
 }
 
 // One record of a version block: a length, a value length, a type (1 text,
