@@ -5,6 +5,9 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <memory>
+
+#include <gdk-pixbuf/gdk-pixbuf.h>
 
 #include "ico_reading.h"
 
@@ -59,6 +62,38 @@ TEST(IconFile, HoldsSevenUncompressedImagesSmallestFirst) {
     EXPECT_EQ(image.size, kIconRows[i].size);
     EXPECT_TRUE(image.mask_all_zero);
   }
+}
+
+// The desktop's own icon reader takes the file as it is and sees the largest
+// image with the same straight-alpha pixels.
+TEST(IconFile, DesktopIconReaderSeesTheLargestImageUnchanged) {
+  const Bytes file = ReadWholeFile(VELKIN_ICON_FILE);
+  GError* error = nullptr;
+  std::unique_ptr<GdkPixbufLoader, decltype(&g_object_unref)> owned_loader(
+      gdk_pixbuf_loader_new_with_type("ico", &error), &g_object_unref);
+  GdkPixbufLoader* loader = owned_loader.get();
+  ASSERT_NE(loader, nullptr) << (error != nullptr ? error->message : "");
+  const bool read = gdk_pixbuf_loader_write(loader, file.data(), file.size(), &error) &&
+                    gdk_pixbuf_loader_close(loader, &error);
+  ASSERT_TRUE(read) << (error != nullptr ? error->message : "");
+  GdkPixbuf* pixbuf = gdk_pixbuf_loader_get_pixbuf(loader);
+  ASSERT_NE(pixbuf, nullptr);
+  ASSERT_EQ(gdk_pixbuf_get_width(pixbuf), 256);
+  ASSERT_EQ(gdk_pixbuf_get_height(pixbuf), 256);
+  ASSERT_TRUE(gdk_pixbuf_get_has_alpha(pixbuf));
+
+  const StoredImage largest = DrawnImages().back();
+  const guchar* rows = gdk_pixbuf_read_pixels(pixbuf);
+  const int stride = gdk_pixbuf_get_rowstride(pixbuf);
+  int n_different = 0;
+  for (int y = 0; y < 256; ++y) {
+    for (int x = 0; x < 256; ++x) {
+      const guchar* rgba = rows + y * stride + x * 4;
+      const unsigned char* bgra = largest.Pixel(x, y);
+      n_different += rgba[0] != bgra[2] || rgba[1] != bgra[1] || rgba[2] != bgra[0] || rgba[3] != bgra[3];
+    }
+  }
+  EXPECT_EQ(n_different, 0);
 }
 
 TEST(IconImages, CornersAreRoundedOffToTransparentBlack) {
