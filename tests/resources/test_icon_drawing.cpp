@@ -1,14 +1,9 @@
 // The drawer's pieces on their own: turning cairo's premultiplied pixels into
-// straight alpha, encoding images as an icon file, and the embedding source.
+// straight alpha, and what the icon encoder refuses.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <filesystem>
-
 #include "badge_drawing.h"
-#include "byte_array_source.h"
 #include "ico_file.h"
-#include "ico_reading.h"
 
 namespace {
 
@@ -68,32 +63,6 @@ IconImage PatternImage(int size) {
   return image;
 }
 
-TEST(EncodeIco, StoresEachImageBottomUpBehindItsEntry) {
-  const std::vector<IconImage> images = {PatternImage(1), PatternImage(24), PatternImage(256)};
-  std::vector<unsigned char> file;
-  ASSERT_TRUE(EncodeIco(images, &file));
-  std::vector<IcoEntry> entries;
-  ASSERT_TRUE(ReadIcoEntries(file, &entries));
-  ASSERT_EQ(entries.size(), images.size());
-  const struct {
-    int width_byte;
-    uint32_t byte_count;
-  } expected[] = {{1, 40 + 4 + 4}, {24, 2440}, {0, 270376}};
-  size_t end = 6 + 16 * images.size();
-  for (size_t i = 0; i < images.size(); ++i) {
-    SCOPED_TRACE(std::to_string(images[i].size) + " px");
-    EXPECT_EQ(entries[i].width_byte, expected[i].width_byte);
-    EXPECT_EQ(entries[i].height_byte, expected[i].width_byte);
-    EXPECT_EQ(entries[i].byte_count, expected[i].byte_count);
-    end += entries[i].byte_count;
-    StoredImage stored;
-    ASSERT_TRUE(DecodeStoredImage(entries[i].image, &stored));
-    EXPECT_TRUE(stored.mask_all_zero);
-    EXPECT_TRUE(stored.bgra == images[i].bgra) << "rows flipped or pixels altered";
-  }
-  EXPECT_EQ(file.size(), end) << "images overlap or leave gaps";
-}
-
 TEST(EncodeIco, RefusesImagesItCannotStore) {
   IconImage short_pixels = PatternImage(16);
   short_pixels.bgra.pop_back();
@@ -122,16 +91,6 @@ TEST(EncodeIco, RefusesImagesItCannotStore) {
     EXPECT_FALSE(EncodeIco(c.images, &file)) << c.what;
     EXPECT_TRUE(file.empty()) << c.what;
   }
-}
-
-TEST(WriteByteArraySource, RefusesNamesThatAreNotIdentifiers) {
-  const std::string path = ::testing::TempDir() + "velkin_array_" + std::to_string(::getpid()) + ".cpp";
-  for (const char* name : {"", "1icon", "icon-file", "icon file", "x[]={0};int y", "icon\n"}) {
-    std::filesystem::remove(path);
-    EXPECT_FALSE(WriteByteArraySource(path, name, {1, 2, 3})) << "'" << name << "'";
-    EXPECT_FALSE(std::filesystem::exists(path)) << "'" << name << "'";
-  }
-  EXPECT_FALSE(WriteByteArraySource("/nonexistent-folder/x.cpp", "kIcon", {1}));
 }
 
 }  // namespace

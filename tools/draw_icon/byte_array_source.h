@@ -7,6 +7,6 @@
 
 // Defines `const unsigned char <name>[]` and `const size_t <name>Size` at
 // namespace scope with external linkage. Returns false if the file cannot be
-// written or `name` is not a plain identifier.
+// written.
 bool WriteByteArraySource(const std::string& path, const std::string& name,
                           const std::vector<unsigned char>& bytes);

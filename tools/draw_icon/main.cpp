@@ -1,6 +1,7 @@
 // velkin_draw_icon: draws the badge at the seven icon sizes and writes the
 // icon file, optionally a C++ source embedding it and one PNG a size.
-//   velkin_draw_icon --ico FILE [--source FILE --symbol NAME] [--png-dir DIR]
+//   velkin_draw_icon --ico FILE [--source FILE] [--png-dir DIR]
+// The source defines kVelkinIconFile and kVelkinIconFileSize.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -17,7 +18,6 @@ const int kIconSizes[] = {16, 24, 32, 48, 64, 128, 256};  // smallest first, as 
 struct Options {
   std::string ico_path;
   std::string source_path;
-  std::string symbol = "kVelkinIconFile";
   std::string png_dir;
 };
 
@@ -28,8 +28,6 @@ bool ParseOptions(int argc, char** argv, Options* options) {
       options->ico_path = argv[++i];
     } else if (std::strcmp(argv[i], "--source") == 0 && has_value) {
       options->source_path = argv[++i];
-    } else if (std::strcmp(argv[i], "--symbol") == 0 && has_value) {
-      options->symbol = argv[++i];
     } else if (std::strcmp(argv[i], "--png-dir") == 0 && has_value) {
       options->png_dir = argv[++i];
     } else {
@@ -38,7 +36,7 @@ bool ParseOptions(int argc, char** argv, Options* options) {
     }
   }
   if (options->ico_path.empty()) {
-    std::fprintf(stderr, "usage: velkin_draw_icon --ico FILE [--source FILE [--symbol NAME]] [--png-dir DIR]\n");
+    std::fprintf(stderr, "usage: velkin_draw_icon --ico FILE [--source FILE] [--png-dir DIR]\n");
     return false;
   }
   return true;
@@ -90,7 +88,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "velkin_draw_icon: cannot write %s\n", options.ico_path.c_str());
     return 1;
   }
-  if (!options.source_path.empty() && !WriteByteArraySource(options.source_path, options.symbol, ico)) {
+  if (!options.source_path.empty() && !WriteByteArraySource(options.source_path, "kVelkinIconFile", ico)) {
     std::fprintf(stderr, "velkin_draw_icon: cannot write %s\n", options.source_path.c_str());
     return 1;
   }
