@@ -227,6 +227,14 @@ bool ReportNavigation(CoreWebView* core, const std::u16string& address) {
     return allowed;
 }
 
+// A new window's address: checked, and when allowed shown in this view,
+// since the program has one window.
+void OpenInThisView(CoreWebView* core, const std::string& uri) {
+    if (!ReportNavigation(core, ReportedAddress(core, uri))) return;
+    core->approved_navigation = uri;
+    webkit_web_view_load_uri(core->view, uri.c_str());
+}
+
 gboolean OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
                         WebKitPolicyDecisionType type, gpointer data) {
     if (type != WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION &&
@@ -245,18 +253,27 @@ gboolean OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
         webkit_policy_decision_use(decision);
         return TRUE;
     }
-    bool allowed = ReportNavigation(core, ReportedAddress(core, uri));
-    if (!allowed || type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) {
+    if (type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) {
         webkit_policy_decision_ignore(decision);
-    } else {
-        webkit_policy_decision_use(decision);
+        OpenInThisView(core, uri);
+        return TRUE;
     }
-    // A new window that may open is shown in this view: there is one window.
-    if (allowed && type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION && core->view != nullptr) {
-        core->approved_navigation = uri;
-        webkit_web_view_load_uri(core->view, uri.c_str());
+    if (ReportNavigation(core, ReportedAddress(core, uri))) {
+        webkit_policy_decision_use(decision);
+    } else {
+        webkit_policy_decision_ignore(decision);
     }
     return TRUE;
+}
+
+// window.open: no second view is made; the address is checked like any
+// navigation and, when allowed, shown in this view.
+GtkWidget* OnCreateWindow(WebKitWebView*, WebKitNavigationAction* action, gpointer data) {
+    CoreWebView* core = (CoreWebView*)data;
+    ComPtr<CoreWebView> keep(core);
+    const char* uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
+    if (uri != nullptr && uri[0] != 0) OpenInThisView(core, uri);
+    return nullptr;
 }
 
 // --- messages from the page ---
@@ -414,6 +431,7 @@ CoreWebView* MakeCoreWebView(HWND parent) {
                                                                            nullptr);
     g_signal_connect(view, "decide-policy", G_CALLBACK(OnDecidePolicy), core);
     g_signal_connect(view, "context-menu", G_CALLBACK(OnContextMenu), core);
+    g_signal_connect(view, "create", G_CALLBACK(OnCreateWindow), core);
 
     RECT client;
     GetClientRect(parent, &client);

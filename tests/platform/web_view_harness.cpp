@@ -135,13 +135,21 @@ void PumpFor(int ms) {
     PumpUntil([until] { return NowMs() >= until; }, ms + 1000);
 }
 
+bool g_data_folder_chosen = false;
+
 // Each test process keeps its web data in a folder of its own.
 void UsePrivateDataFolder() {
     static std::string folder;
-    if (!folder.empty()) return;
+    if (g_data_folder_chosen) return;
+    g_data_folder_chosen = true;
     folder = MakeTempFolder();
     SetWebDataFolderForTests(folder);
     atexit([] { RemoveFolder(folder); });
+}
+
+void UseWebDataFolder(const std::string& folder) {
+    g_data_folder_chosen = true;
+    SetWebDataFolderForTests(folder);
 }
 
 bool OpenWebView(WebViewHarness* harness) {

@@ -19,6 +19,9 @@ struct WebViewHarness {
     std::function<bool(const std::string& address)> allow = [](const std::string&) { return true; };
 };
 
+// Keeps the web data (local storage) in folder; otherwise each process gets
+// a fresh temporary one. Call before OpenWebView.
+void UseWebDataFolder(const std::string& folder);
 // Makes the window (shown, 640 x 480), the environment and the controller,
 // and registers the two event handlers. False when any step fails.
 bool OpenWebView(WebViewHarness* harness);
