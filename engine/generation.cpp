@@ -1,0 +1,137 @@
+// The generation thread: one reply from prompt to final message. Runs on its own
+// thread and is the engine's only user while it runs.
+
+#include "engine.h"
+
+#include <algorithm>
+#include <climits>
+
+namespace {
+
+constexpr char kNotInitializedText[] = "Engine is not initialized.";
+constexpr char kTooLongText[] =
+    "The conversation is too long for the context window. Please start a new chat.";
+constexpr char kContextFullText[] = "Context window full. Please start a new chat.";
+constexpr char kPromptFailedText[] = "Failed to process the prompt. The input may be too long.";
+constexpr int32_t kChunkTokens = 512;
+constexpr size_t kPieceBufferBytes = 256;
+
+// Cuts sequence 0 of the cache, n_past and cached_tokens back to `keep` tokens.
+void TrimCache(Engine* engine, int32_t keep) {
+    llama_memory_t memory = llama_get_memory(engine->ctx);
+    if (!llama_memory_seq_rm(memory, 0, keep, -1)) {
+        // A cache that cannot drop a tail is emptied instead, so that it never
+        // holds tokens that cached_tokens does not list.
+        llama_memory_clear(memory, true);
+        keep = 0;
+    }
+    engine->n_past = keep;
+    engine->cached_tokens.resize(keep);
+}
+
+// The token's text, asking for more room when the usual buffer is too small.
+std::string TokenText(const llama_vocab* vocab, llama_token token) {
+    std::string text(kPieceBufferBytes, '\0');
+    int32_t length = llama_token_to_piece(vocab, token, text.data(), static_cast<int32_t>(text.size()), 0, false);
+    if (length < 0) {
+        text.assign(static_cast<size_t>(-length), '\0');
+        length = llama_token_to_piece(vocab, token, text.data(), static_cast<int32_t>(text.size()), 0, false);
+    }
+    text.resize(length > 0 ? static_cast<size_t>(length) : 0);
+    return text;
+}
+
+// Runs the reply; null on a normal end, else the sentence to post as the error.
+const char* Generate(const GenerationRequest& request) {
+    Engine* engine = request.engine;
+    if (!engine || !engine->ready) return kNotInitializedText;
+    const int32_t limit = request.max_tokens >= 1 ? request.max_tokens : engine->max_tokens;
+
+    // Tokenise: the prompt's markers become the vocabulary's special tokens.
+    const int32_t n_ctx = static_cast<int32_t>(llama_n_ctx(engine->ctx));
+    if (request.prompt.size() > static_cast<size_t>(INT32_MAX)) return kTooLongText;
+    std::vector<llama_token> tokens(n_ctx, 0);
+    const int32_t count = llama_tokenize(engine->vocab, request.prompt.data(),
+                                         static_cast<int32_t>(request.prompt.size()), tokens.data(),
+                                         n_ctx, true, true);
+    if (count < 0) return kTooLongText;
+    if (count >= n_ctx) return kContextFullText;  // no room left for a single reply token
+    if (count == 0) return nullptr;               // nothing to continue from
+    tokens.resize(count);
+
+    // Reuse the cached common prefix. The first reply token is sampled from the
+    // output of the prompt's last token, so that one is always decoded afresh: the
+    // context's latest output may belong to a token past the prompt.
+    int32_t common = 0;
+    const int32_t n_cached = static_cast<int32_t>(engine->cached_tokens.size());
+    while (common < n_cached && common < count && tokens[common] == engine->cached_tokens[common]) ++common;
+    common = std::min(common, count - 1);
+    if (common < n_cached) TrimCache(engine, common);
+
+    // Decode the rest of the prompt.
+    const int32_t first_new = engine->n_past;
+    if (!DecodeTokens(engine, tokens.data() + first_new, count - first_new, first_new)) {
+        TrimCache(engine, first_new);  // drops the chunks that did decode
+        return kPromptFailedText;
+    }
+    engine->n_past = count;
+    engine->cached_tokens = std::move(tokens);
+
+    // Sample token by token; each reply starts with an empty penalty history.
+    const int32_t prompt_end = engine->n_past;
+    BuildSampler(engine);
+    for (int32_t produced = 0; produced < limit; ++produced) {
+        if (request.stop_flag && request.stop_flag->load()) {
+            TrimCache(engine, prompt_end);  // a stopped reply leaves only the prompt
+            break;
+        }
+        // Sampling also enters the token into the penalty history; accepting it a
+        // second time would halve the history the penalty looks back over.
+        const llama_token token = llama_sampler_sample(engine->sampler, engine->ctx, -1);
+        if (llama_vocab_is_eog(engine->vocab, token)) break;
+        const std::string piece = TokenText(engine->vocab, token);
+        if (!piece.empty()) PostPiece(request.hwnd, piece);
+        if (!DecodeTokens(engine, &token, 1, engine->n_past)) break;  // the cache is full: the reply ends here
+        engine->n_past += 1;
+        engine->cached_tokens.push_back(token);
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+DWORD WINAPI GenerationThread(LPVOID parameter) {
+    GenerationRequest* request = static_cast<GenerationRequest*>(parameter);
+    const char* error = Generate(*request);
+    if (error) {
+        PostTextMessage(request->hwnd, WM_APP_ERROR, error);
+    } else {
+        PostMessageW(request->hwnd, WM_APP_GEN_DONE, 0, 0);
+    }
+    DeleteGenerationRequest(request);  // after the final message, touch nothing shared
+    return 0;
+}
+
+bool DecodeTokens(Engine* engine, const llama_token* tokens, int32_t count, int32_t first_position) {
+    for (int32_t offset = 0; offset < count; offset += kChunkTokens) {
+        const int32_t m = std::min(count - offset, kChunkTokens);
+        llama_batch batch = llama_batch_init(m, 0, 1);
+        for (int32_t j = 0; j < m; ++j) {
+            batch.token[j] = tokens[offset + j];
+            batch.pos[j] = first_position + offset + j;
+            batch.n_seq_id[j] = 1;
+            batch.seq_id[j][0] = 0;
+            batch.logits[j] = 0;
+        }
+        batch.logits[m - 1] = 1;  // every chunk's last token gives an output
+        batch.n_tokens = m;
+        const int32_t result = llama_decode(engine->ctx, batch);
+        llama_batch_free(batch);
+        if (result != 0) return false;
+    }
+    return true;
+}
+
+void PostPiece(HWND hwnd, const std::string& piece) { PostTextMessage(hwnd, WM_APP_TOKEN, piece.c_str()); }
+
+void DeleteGenerationRequest(GenerationRequest* request) { delete request; }

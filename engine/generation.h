@@ -1,0 +1,41 @@
+// One reply: the generation thread, its request record and its helpers.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "llama.h"
+#include "windows.h"
+
+struct Engine;
+
+// One heap record per reply, made on the UI thread and owned by the generation
+// thread from the moment it starts (the maker deletes it only when CreateThread fails).
+struct GenerationRequest {
+    HWND hwnd = nullptr;                    // target of every message of the run
+    Engine* engine = nullptr;               // not owned
+    std::string prompt;                     // the whole ChatML prompt, UTF-8
+    std::atomic<bool>* stop_flag = nullptr; // not owned; set by the UI thread, read once per token
+    int32_t max_tokens = -1;                // below 1: the engine's max_tokens
+};
+
+// Thread routine: tokenises the prompt, keeps the cached common prefix, decodes
+// the rest and samples until end of generation, the limit, the stop flag or a
+// failed decode. Posts a WM_APP_TOKEN per piece, then exactly one WM_APP_GEN_DONE
+// (normal end or stop) or WM_APP_ERROR (a sentence), then deletes the request.
+// Returns 0 on every path.
+DWORD WINAPI GenerationThread(LPVOID request);
+
+// Decodes `count` tokens into sequence 0 at positions first_position onwards, in
+// chunks of at most 512, each chunk asking for its last token's output. True when
+// every chunk decoded (also for count 0 or less); false at the first failing
+// chunk, whose earlier chunks stay in the cache for the caller to remove.
+bool DecodeTokens(Engine* engine, const llama_token* tokens, int32_t count, int32_t first_position);
+
+// Posts one piece of reply text as WM_APP_TOKEN, up to its first NUL byte; the
+// piece is lost when its copy cannot be allocated. Any thread.
+void PostPiece(HWND hwnd, const std::string& piece);
+
+// Destroys the request and its prompt. Accepts null.
+void DeleteGenerationRequest(GenerationRequest* request);

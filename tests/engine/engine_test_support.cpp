@@ -1,0 +1,179 @@
+// Helpers shared by the engine tests.
+
+#include "engine_test_support.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+constexpr UINT kDrainMarker = WM_APP + 100;  // posted last, so everything before it has arrived
+
+LRESULT CALLBACK RecordingProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == WM_NCCREATE) {
+        auto* create = reinterpret_cast<CREATESTRUCTW*>(lparam);
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+        return DefWindowProcW(hwnd, message, wparam, lparam);
+    }
+    auto* log = reinterpret_cast<MessageLog*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (!log || message < WM_APP_TOKEN || message > kDrainMarker) return DefWindowProcW(hwnd, message, wparam, lparam);
+    Received entry;
+    entry.message = message;
+    if (lparam != 0) {
+        char* text = reinterpret_cast<char*>(lparam);
+        entry.text = text;
+        entry.has_text = true;
+        delete[] text;
+    }
+    log->received.push_back(entry);
+    return 0;
+}
+
+const WCHAR* RecordingClass() {
+    static const WCHAR* name = [] {
+        WNDCLASSEXW window_class;
+        window_class.cbSize = sizeof(window_class);
+        window_class.lpfnWndProc = RecordingProc;
+        window_class.hInstance = GetModuleHandleW(nullptr);
+        window_class.lpszClassName = u"VelkinEngineTest";
+        RegisterClassExW(&window_class);
+        return u"VelkinEngineTest";
+    }();
+    return name;
+}
+
+}  // namespace
+
+TempFolder::TempFolder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "velkin-engine-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) ADD_FAILURE() << "cannot make a temporary folder";
+    path = pattern;
+}
+
+TempFolder::~TempFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+}
+
+std::basic_string<WCHAR> TempFolder::Wide() const {
+    const std::string narrow = path.string() + "/";
+    return std::basic_string<WCHAR>(narrow.begin(), narrow.end());  // temp paths are ASCII
+}
+
+std::string ReadBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out << bytes;
+}
+
+MessageLog::MessageLog() {
+    hwnd = CreateWindowExW(0, RecordingClass(), u"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                           GetModuleHandleW(nullptr), this);
+    if (!hwnd) ADD_FAILURE() << "cannot make a message-only window";
+}
+
+MessageLog::~MessageLog() {
+    if (hwnd) DestroyWindow(hwnd);
+}
+
+void MessageLog::PumpOne() {
+    MSG message;
+    if (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
+}
+
+void MessageLog::Drain() {
+    PostMessageW(hwnd, kDrainMarker, 0, 0);
+    PumpUntil([](const std::vector<Received>& r) { return !r.empty() && r.back().message == kDrainMarker; });
+    received.pop_back();
+}
+
+std::vector<std::string> TextsOf(const std::vector<Received>& received, UINT message) {
+    std::vector<std::string> texts;
+    for (const Received& entry : received) {
+        if (entry.message == message) texts.push_back(entry.text);
+    }
+    return texts;
+}
+
+int CountOf(const std::vector<Received>& received, UINT message) {
+    return static_cast<int>(TextsOf(received, message).size());
+}
+
+std::vector<UINT> MessagesOf(const std::vector<Received>& received) {
+    std::vector<UINT> messages;
+    for (const Received& entry : received) messages.push_back(entry.message);
+    return messages;
+}
+
+void RunOnThread(LPTHREAD_START_ROUTINE routine, void* parameter) {
+    HANDLE thread = CreateThread(nullptr, 0, routine, parameter, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+}
+
+void PlaceModel(const TempFolder& folder, const TinyModel& model) {
+    std::string error;
+    ASSERT_TRUE(WriteTinyModel(model, folder.File("model.gguf"), &error)) << error;
+}
+
+EnginePtr LoadEngine(const TinyModel& model) {
+    TempFolder folder;
+    PlaceModel(folder, model);
+    EnginePtr engine(new Engine);
+    MessageLog log;
+    LoadModelFromFolder(new LoadRequest{log.hwnd, engine.get()}, folder.Wide());
+    log.Drain();
+    EXPECT_EQ(CountOf(log.received, WM_APP_LOAD_DONE), 1) << (log.received.empty() ? "" : log.received.back().text);
+    return engine;
+}
+
+std::vector<llama_token> Tokens(const Engine& engine, const std::string& prompt) {
+    std::vector<llama_token> tokens(3 * prompt.size() + 16);  // a space is three byte tokens in the tiny models
+    const int32_t n = llama_tokenize(engine.vocab, prompt.data(), static_cast<int32_t>(prompt.size()),
+                                     tokens.data(), static_cast<int32_t>(tokens.size()), true, true);
+    EXPECT_GE(n, 0);
+    tokens.resize(n > 0 ? n : 0);
+    return tokens;
+}
+
+int32_t CountTokens(const Engine& engine, const std::string& prompt) {
+    return static_cast<int32_t>(Tokens(engine, prompt).size());
+}
+
+std::vector<Received> Reply(Engine* engine, const std::string& prompt, int32_t max_tokens,
+                            std::atomic<bool>* stop_flag) {
+    MessageLog log;
+    auto* request = new GenerationRequest;
+    request->hwnd = log.hwnd;
+    request->engine = engine;
+    request->prompt = prompt;
+    request->stop_flag = stop_flag;
+    request->max_tokens = max_tokens;
+    RunOnThread(GenerationThread, request);
+    log.Drain();
+    return log.received;
+}
+
+std::string JoinPieces(const std::vector<Received>& received) {
+    std::string text;
+    for (const Received& entry : received) {
+        if (entry.message == WM_APP_TOKEN) text += entry.text;
+    }
+    return text;
+}
+
+std::string GreetingPrompt() {
+    ChatHistory history;
+    AddUserMessage(history, "Hello!");
+    return BuildPrompt(history);
+}

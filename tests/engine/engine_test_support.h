@@ -1,0 +1,72 @@
+// Helpers shared by the engine tests: temporary folders, tiny models, a
+// message-only window that records what the workers post, and loaded engines.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "engine.h"
+#include "tiny_model.h"
+
+// A fresh folder of its own, removed with everything in it at the end.
+struct TempFolder {
+    std::filesystem::path path;
+    TempFolder();
+    ~TempFolder();
+    std::basic_string<WCHAR> Wide() const;  // with a trailing separator, as the loader wants it
+    std::string File(const std::string& name) const { return (path / name).string(); }
+};
+
+std::string ReadBytes(const std::string& path);
+void WriteBytes(const std::string& path, const std::string& bytes);
+
+// One message as the window received it; `text` is the carried UTF-8 text (empty for lParam 0).
+struct Received {
+    UINT message = 0;
+    std::string text;
+    bool has_text = false;
+};
+
+// A message-only window that keeps what it receives, freeing each text copy.
+struct MessageLog {
+    HWND hwnd = nullptr;
+    std::vector<Received> received;
+    MessageLog();
+    ~MessageLog();
+    // Runs the message loop until `done` says so.
+    template <typename Done>
+    void PumpUntil(Done done) {
+        while (!done(received)) PumpOne();
+    }
+    // After the workers have finished: receives everything they posted.
+    void Drain();
+    void PumpOne();
+};
+
+// The texts of every `message` in `received`, in order, and their count.
+std::vector<std::string> TextsOf(const std::vector<Received>& received, UINT message);
+int CountOf(const std::vector<Received>& received, UINT message);
+// The message numbers alone, in order.
+std::vector<UINT> MessagesOf(const std::vector<Received>& received);
+
+// Runs `routine(parameter)` on a thread of its own and waits for it to return.
+void RunOnThread(LPTHREAD_START_ROUTINE routine, void* parameter);
+
+// A tiny model written into `folder` as model.gguf.
+void PlaceModel(const TempFolder& folder, const TinyModel& model);
+
+// An engine loaded from a tiny model through the loader; fails the test when loading fails.
+EnginePtr LoadEngine(const TinyModel& model);
+
+// `prompt` as the engine tokenises it, and the token count.
+std::vector<llama_token> Tokens(const Engine& engine, const std::string& prompt);
+int32_t CountTokens(const Engine& engine, const std::string& prompt);
+
+// One reply of `engine` to `prompt` on a generation thread; returns what the window received.
+std::vector<Received> Reply(Engine* engine, const std::string& prompt, int32_t max_tokens = -1,
+                            std::atomic<bool>* stop_flag = nullptr);
+std::string JoinPieces(const std::vector<Received>& received);
+
+// The greeting prompt: one user turn "Hello!".
+std::string GreetingPrompt();

@@ -1,0 +1,337 @@
+// Replies on a generation thread with real llama.cpp on tiny models: streamed
+// pieces, the final message, limits, stop, context limits and cache reuse.
+#include <gtest/gtest.h>
+
+#include "engine_test_support.h"
+
+namespace {
+
+const char kNotInitialized[] = "Engine is not initialized.";
+const char kTooLong[] = "The conversation is too long for the context window. Please start a new chat.";
+const char kContextFull[] = "Context window full. Please start a new chat.";
+
+// Every piece first, then exactly one WM_APP_GEN_DONE, and nothing else.
+void ExpectPiecesThenDone(const std::vector<Received>& received, const char* label = "") {
+    ASSERT_FALSE(received.empty()) << label;
+    EXPECT_EQ(received.back().message, WM_APP_GEN_DONE) << label;
+    EXPECT_FALSE(received.back().has_text) << label;
+    EXPECT_EQ(CountOf(received, WM_APP_GEN_DONE), 1) << label;
+    EXPECT_EQ(CountOf(received, WM_APP_ERROR), 0) << label;
+    EXPECT_EQ(CountOf(received, WM_APP_TOKEN) + 1, static_cast<int>(received.size())) << label;
+}
+
+// Starts counting the prompt tokens the context decodes.
+void ResetPromptCount(Engine& engine) {
+    llama_synchronize(engine.ctx);  // settles the count of a decode still in flight
+    llama_perf_context_reset(engine.ctx);
+}
+int32_t PromptDecodes(const Engine& engine) { return llama_perf_context(engine.ctx).n_p_eval; }
+
+// A reply on its own thread, stopped once `pieces` pieces have arrived.
+std::vector<Received> ReplyStoppedAfter(Engine* engine, const std::string& prompt, int pieces) {
+    std::atomic<bool> stop{false};
+    MessageLog log;
+    auto* request = new GenerationRequest{log.hwnd, engine, prompt, &stop, -1};
+    HANDLE thread = CreateThread(nullptr, 0, GenerationThread, request, 0, nullptr);
+    EXPECT_NE(thread, nullptr);
+    log.PumpUntil([pieces](const std::vector<Received>& r) {
+        return CountOf(r, WM_APP_TOKEN) >= pieces || CountOf(r, WM_APP_GEN_DONE) > 0;
+    });
+    stop.store(true);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    log.Drain();
+    return log.received;
+}
+
+// Endless, and slow enough per token that a stop lands mid-reply.
+TinyModel SlowEndlessReply(const std::string& text) {
+    TinyModel model = EndlessReply(text);
+    model.n_embd = 512;
+    model.n_layer = 4;
+    return model;
+}
+
+// A greeting prompt padded with a user turn so that it tokenises to exactly `target` tokens.
+std::string PromptOfTokens(const Engine& engine, int32_t target) {
+    ChatHistory history;
+    AddUserMessage(history, "");
+    const int32_t base = CountTokens(engine, BuildPrompt(history));
+    history.messages[0].text.assign(static_cast<size_t>(target - base), 'x');  // one token per 'x'
+    return BuildPrompt(history);
+}
+
+TEST(Generation, ScriptedRepliesStreamAsPiecesThenOneDone) {
+    const struct {
+        const char* name;
+        std::string reply;
+    } cases[] = {
+        {"plain", "Hello! I am Tamsy."},
+        {"markdown", "# Title\n\n- **bold** and `code`\n\n```js\nlet a = 1;\n```\n"},
+        {"repeated letters", "aaaa bbbb aaaa"},
+        {"emoji and accents", "Hi \xF0\x9F\x98\x80 caf\xC3\xA9"},
+        {"markup", "<script>alert('x')</script>&amp;\"q\""},
+        {"broken utf-8", "ok \xF0\x9F \xFF end"},
+    };
+    for (const auto& c : cases) {
+        EnginePtr engine = LoadEngine(ScriptedReply(c.reply));
+        ASSERT_TRUE(engine->ready) << c.name;
+        const std::string prompt = GreetingPrompt();
+        const auto received = Reply(engine.get(), prompt);
+        ExpectPiecesThenDone(received, c.name);
+        EXPECT_EQ(JoinPieces(received), c.reply) << c.name;
+        EXPECT_EQ(CountOf(received, WM_APP_TOKEN), static_cast<int>(c.reply.size())) << c.name;
+        // The cache holds the prompt and every reply token, never the end token.
+        const int32_t prompt_tokens = CountTokens(*engine, prompt);
+        EXPECT_EQ(engine->n_past, prompt_tokens + static_cast<int32_t>(c.reply.size())) << c.name;
+        EXPECT_EQ(engine->cached_tokens.size(), static_cast<size_t>(engine->n_past)) << c.name;
+        EXPECT_EQ(llama_memory_seq_pos_max(llama_get_memory(engine->ctx), 0), engine->n_past - 1) << c.name;
+    }
+}
+
+TEST(Generation, AMultiByteCharacterArrivesInSeveralPiecesThatJoinExactly) {
+    const std::string emoji = "\xF0\x9F\x98\x80";
+    EnginePtr engine = LoadEngine(ScriptedReply(emoji));
+    const auto received = Reply(engine.get(), GreetingPrompt());
+    ExpectPiecesThenDone(received);
+    const auto pieces = TextsOf(received, WM_APP_TOKEN);
+    ASSERT_EQ(pieces.size(), 4u);
+    for (const std::string& piece : pieces) EXPECT_EQ(piece.size(), 1u);
+    EXPECT_EQ(JoinPieces(received), emoji);
+}
+
+TEST(Generation, UnusualPieces) {
+    // A NUL byte cuts its piece; a control token sends nothing but still counts;
+    // a piece longer than the usual 256-byte buffer arrives whole.
+    TinyModel model;
+    const std::string long_piece(300, 'L');
+    model.pieces = {"a", std::string(1, '\0'), "", long_piece, "b"};
+    model.edges = {{kTinyAfterPrompt, 0}, {0, 1}, {1, 2}, {2, 3}, {3, 4}, {4, kTinyEnd}};
+    EnginePtr engine = LoadEngine(model);
+    const std::string prompt = GreetingPrompt();
+    const auto received = Reply(engine.get(), prompt);
+    ExpectPiecesThenDone(received);
+    EXPECT_EQ(TextsOf(received, WM_APP_TOKEN), (std::vector<std::string>{"a", "", long_piece, "b"}));
+    EXPECT_EQ(engine->n_past, CountTokens(*engine, prompt) + 5);
+}
+
+TEST(Generation, AnImmediateEndSendsNoPieceAndKeepsThePrompt) {
+    EnginePtr engine = LoadEngine(ImmediateEnd());
+    const std::string prompt = GreetingPrompt();
+    const auto received = Reply(engine.get(), prompt);
+    EXPECT_EQ(MessagesOf(received), std::vector<UINT>{WM_APP_GEN_DONE});
+    EXPECT_EQ(engine->cached_tokens, Tokens(*engine, prompt));
+    EXPECT_EQ(engine->n_past, CountTokens(*engine, prompt));
+}
+
+TEST(Generation, TheTokenLimitCountsSampledTokens) {
+    EnginePtr engine = LoadEngine(EndlessReply("abc"));
+    const std::string prompt = GreetingPrompt();
+    const int32_t prompt_tokens = CountTokens(*engine, prompt);
+    const struct {
+        int32_t requested;
+        int32_t engine_default;
+        int expected;
+    } cases[] = {{120, 2048, 120}, {1, 2048, 1}, {0, 7, 7}, {-1, 9, 9}, {-5, 0, 0}};
+    for (const auto& c : cases) {
+        ResetEngine(engine.get());
+        engine->max_tokens = c.engine_default;
+        const auto received = Reply(engine.get(), prompt, c.requested);
+        ExpectPiecesThenDone(received, "limit");
+        EXPECT_EQ(CountOf(received, WM_APP_TOKEN), c.expected) << c.requested << " / " << c.engine_default;
+        // The last token was decoded as well.
+        EXPECT_EQ(engine->n_past, prompt_tokens + c.expected) << c.requested;
+    }
+}
+
+TEST(Generation, AStopBeforeTheFirstTokenSendsNothing) {
+    EnginePtr engine = LoadEngine(EndlessReply("abc"));
+    const std::string prompt = GreetingPrompt();
+    std::atomic<bool> stop{true};
+    const auto received = Reply(engine.get(), prompt, -1, &stop);
+    EXPECT_EQ(MessagesOf(received), std::vector<UINT>{WM_APP_GEN_DONE});
+    EXPECT_EQ(engine->cached_tokens, Tokens(*engine, prompt));
+    EXPECT_TRUE(stop.load()) << "the run only reads the flag";
+}
+
+TEST(Generation, AStopDuringAReplyRollsTheCacheBackToThePrompt) {
+    EnginePtr engine = LoadEngine(SlowEndlessReply("slow "));
+    const std::string prompt = GreetingPrompt();
+    const auto received = ReplyStoppedAfter(engine.get(), prompt, 5);
+    ExpectPiecesThenDone(received);
+    const int pieces = CountOf(received, WM_APP_TOKEN);
+    EXPECT_GE(pieces, 5);
+    EXPECT_LT(pieces, 2048) << "the stop must end the reply before its limit";
+    EXPECT_EQ(engine->cached_tokens, Tokens(*engine, prompt));
+    EXPECT_EQ(engine->n_past, CountTokens(*engine, prompt));
+    EXPECT_EQ(llama_memory_seq_pos_max(llama_get_memory(engine->ctx), 0), engine->n_past - 1);
+}
+
+TEST(Generation, PromptsThatDoNotFitAreRefusedAndLeaveTheCache) {
+    TinyModel model = EndlessReply("z");
+    model.n_ctx_train = 512;
+    EnginePtr engine = LoadEngine(model);
+    ASSERT_EQ(static_cast<int32_t>(llama_n_ctx(engine->ctx)), 512);
+    // Something in the cache first, which a refusal must keep.
+    Reply(engine.get(), GreetingPrompt(), 3);
+    const std::vector<llama_token> before = engine->cached_tokens;
+    const int32_t n_past_before = engine->n_past;
+    const struct {
+        int32_t tokens;
+        const char* error;
+    } cases[] = {{512, kContextFull}, {513, kTooLong}, {2000, kTooLong}};
+    for (const auto& c : cases) {
+        const std::string prompt = PromptOfTokens(*engine, c.tokens);
+        ASSERT_EQ(CountTokens(*engine, prompt), c.tokens);
+        const auto received = Reply(engine.get(), prompt);
+        ASSERT_EQ(received.size(), 1u) << c.tokens;
+        EXPECT_EQ(received[0].message, WM_APP_ERROR) << c.tokens;
+        EXPECT_EQ(received[0].text, c.error) << c.tokens;
+        EXPECT_EQ(engine->cached_tokens, before) << c.tokens;
+        EXPECT_EQ(engine->n_past, n_past_before) << c.tokens;
+    }
+}
+
+TEST(Generation, AReplyThatFillsTheCacheEndsWithoutError) {
+    TinyModel model = EndlessReply("z");
+    model.n_ctx_train = 512;
+    EnginePtr engine = LoadEngine(model);
+    const struct {
+        int32_t prompt_tokens;
+        int pieces;  // sampled and sent; the last one no longer fits in the cache
+    } cases[] = {{511, 2}, {500, 13}};
+    for (const auto& c : cases) {
+        ResetEngine(engine.get());
+        const auto received = Reply(engine.get(), PromptOfTokens(*engine, c.prompt_tokens));
+        ExpectPiecesThenDone(received, "full");
+        EXPECT_EQ(CountOf(received, WM_APP_TOKEN), c.pieces) << c.prompt_tokens;
+        EXPECT_EQ(engine->n_past, 512) << c.prompt_tokens;
+        EXPECT_EQ(engine->cached_tokens.size(), 512u) << c.prompt_tokens;
+    }
+}
+
+TEST(Generation, ASecondTurnDecodesOnlyWhatFollowsTheCachedPrompt) {
+    EnginePtr engine = LoadEngine(ScriptedReply("Hi there!"));
+    ChatHistory history;
+    AddUserMessage(history, "Hello!");
+    const std::string first = BuildPrompt(history);
+    ResetPromptCount(*engine);
+    ExpectPiecesThenDone(Reply(engine.get(), first));
+    EXPECT_EQ(PromptDecodes(*engine), CountTokens(*engine, first));
+
+    history.messages.push_back({1, "Hi there!"});
+    AddUserMessage(history, "Tell me more.");
+    const std::string second = BuildPrompt(history);
+    ResetPromptCount(*engine);
+    const auto received = Reply(engine.get(), second);
+    ExpectPiecesThenDone(received);
+    EXPECT_EQ(JoinPieces(received), "Hi there!");
+    // The first prompt stays in the cache; the stored reply (tokenised afresh) and the new turn are decoded.
+    EXPECT_EQ(PromptDecodes(*engine), CountTokens(*engine, second) - CountTokens(*engine, first));
+}
+
+TEST(Generation, AStoppedReplyIsDecodedAfreshNextTurn) {
+    EnginePtr engine = LoadEngine(SlowEndlessReply("more "));
+    ChatHistory history;
+    AddUserMessage(history, "Hello!");
+    const std::string first = BuildPrompt(history);
+    const auto partial = ReplyStoppedAfter(engine.get(), first, 3);
+    ASSERT_EQ(engine->cached_tokens, Tokens(*engine, first));
+    history.messages.push_back({1, JoinPieces(partial)});  // the host keeps the partial reply
+
+    AddUserMessage(history, "Go on.");
+    const std::string second = BuildPrompt(history);
+    ResetPromptCount(*engine);
+    ExpectPiecesThenDone(Reply(engine.get(), second, 2));
+    EXPECT_EQ(PromptDecodes(*engine), CountTokens(*engine, second) - CountTokens(*engine, first));
+}
+
+TEST(Generation, TheSamePromptAgainRepliesAgain) {
+    // The cache then holds the prompt and the old reply; the first token must come
+    // from the prompt's own last token, not from the last token the context decoded.
+    EnginePtr engine = LoadEngine(ScriptedReply("abc"));
+    const std::string prompt = GreetingPrompt();
+    EXPECT_EQ(JoinPieces(Reply(engine.get(), prompt)), "abc");
+    const auto again = Reply(engine.get(), prompt);
+    ExpectPiecesThenDone(again);
+    EXPECT_EQ(JoinPieces(again), "abc");
+    EXPECT_EQ(engine->n_past, CountTokens(*engine, prompt) + 3);
+}
+
+TEST(Generation, ResetEngineEmptiesTheCache) {
+    EnginePtr engine = LoadEngine(ScriptedReply("abc"));
+    const std::string prompt = GreetingPrompt();
+    Reply(engine.get(), prompt);
+    ASSERT_GT(engine->n_past, 0);
+    ResetEngine(engine.get());
+    EXPECT_EQ(engine->n_past, 0);
+    EXPECT_TRUE(engine->cached_tokens.empty());
+    EXPECT_EQ(llama_memory_seq_pos_max(llama_get_memory(engine->ctx), 0), -1);
+    // The next reply decodes the whole prompt from position 0.
+    ResetPromptCount(*engine);
+    EXPECT_EQ(JoinPieces(Reply(engine.get(), prompt)), "abc");
+    EXPECT_EQ(PromptDecodes(*engine), CountTokens(*engine, prompt));
+}
+
+TEST(Generation, AnEngineThatNeverLoadedReportsOnce) {
+    Engine* engine = new Engine;
+    engine->cached_tokens = {7, 8, 9};
+    engine->n_past = 3;
+    const auto received = Reply(engine, GreetingPrompt());
+    ASSERT_EQ(received.size(), 1u);
+    EXPECT_EQ(received[0].message, WM_APP_ERROR);
+    EXPECT_EQ(received[0].text, kNotInitialized);
+    EXPECT_EQ(engine->cached_tokens, (std::vector<llama_token>{7, 8, 9}));
+    EXPECT_EQ(engine->n_past, 3);
+    ShutdownEngine(engine);
+    // A request without an engine at all is refused the same way.
+    const auto no_engine = Reply(nullptr, GreetingPrompt());
+    EXPECT_EQ(TextsOf(no_engine, WM_APP_ERROR), std::vector<std::string>{kNotInitialized});
+}
+
+TEST(Generation, ThePenaltyLooksBackOverItsWholeHistory) {
+    // After 42 sampled tokens the model prefers "a" (sampled first) over "b" by a
+    // logit of 5. A 64-token history still holds "a", so the penalty turns the
+    // choice to "b"; a history that covered only the last 32 tokens would not.
+    TinyModel model;
+    model.pieces = {"a"};
+    for (int i = 0; i < 40; ++i) model.pieces.push_back("f");  // forty tokens that all read "f"
+    model.pieces.push_back("x");
+    model.pieces.push_back("b");
+    const int x = 41;
+    const int b = 42;
+    model.edges.push_back({kTinyAfterPrompt, 0});
+    for (int i = 0; i < x; ++i) model.edges.push_back({i, i + 1});
+    model.edges.push_back({x, 0, 100.0f});
+    model.edges.push_back({x, b, 95.0f});
+    model.edges.push_back({b, kTinyEnd});
+    EnginePtr engine = LoadEngine(model);
+    for (int run = 0; run < 3; ++run) {  // each reply starts with an empty history
+        ResetEngine(engine.get());
+        EXPECT_EQ(JoinPieces(Reply(engine.get(), GreetingPrompt(), 43)), "a" + std::string(40, 'f') + "xb");
+    }
+}
+
+TEST(Generation, DecodeTokensDecodesLongRestsInChunks) {
+    EnginePtr engine = LoadEngine(ScriptedReply("ok"));
+    std::vector<llama_token> tokens(600, kTinyLineFeedToken);
+    EXPECT_TRUE(DecodeTokens(engine.get(), tokens.data(), 0, 0));
+    EXPECT_TRUE(DecodeTokens(engine.get(), tokens.data(), -3, 0));
+    EXPECT_EQ(llama_memory_seq_pos_max(llama_get_memory(engine->ctx), 0), -1);
+    EXPECT_TRUE(DecodeTokens(engine.get(), tokens.data(), 100, 0));
+    EXPECT_TRUE(DecodeTokens(engine.get(), tokens.data(), 600, 100));
+    EXPECT_EQ(llama_memory_seq_pos_min(llama_get_memory(engine->ctx), 0), 0);
+    EXPECT_EQ(llama_memory_seq_pos_max(llama_get_memory(engine->ctx), 0), 699);
+}
+
+TEST(Generation, AWholeLongPromptIsDecodedAndAnswered) {
+    EnginePtr engine = LoadEngine(ScriptedReply("done"));
+    const std::string prompt = PromptOfTokens(*engine, 1300);  // three chunks
+    ResetPromptCount(*engine);
+    const auto received = Reply(engine.get(), prompt);
+    ExpectPiecesThenDone(received);
+    EXPECT_EQ(JoinPieces(received), "done");
+    EXPECT_EQ(PromptDecodes(*engine), 1300);
+}
+
+}  // namespace

@@ -1,0 +1,211 @@
+// Loading model.gguf: the three failure sentences, the missing-model path that
+// touches nothing, velkin.log, and the derived context size and thread count.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "engine_test_support.h"
+
+namespace {
+
+const char kMissing[] = "Could not find model.gguf. Place a GGUF model file next to Velkin.exe and restart.";
+const char kUnusable[] = "The model could not be loaded. This file may not be a supported GGUF model.";
+const char kLoading[] = "Loading model\xE2\x80\xA6";
+
+// Loads from `folder` on a loader thread; returns what the window received.
+std::vector<Received> LoadFrom(const TempFolder& folder, Engine* engine) {
+    struct Job {
+        LoadRequest* request;
+        std::basic_string<WCHAR> folder;
+    };
+    MessageLog log;
+    Job job{new LoadRequest{log.hwnd, engine}, folder.Wide()};
+    RunOnThread([](LPVOID parameter) -> DWORD {
+        auto* job = static_cast<Job*>(parameter);
+        return LoadModelFromFolder(job->request, job->folder);
+    }, &job);
+    log.Drain();
+    return log.received;
+}
+
+std::vector<std::string> FolderEntries(const TempFolder& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder.path)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(ModelLoader, WithoutModelPostsOneErrorAndTouchesNothing) {
+    TempFolder folder;
+    WriteBytes(folder.File("velkin.log"), "old log\nkept\n");
+    Engine* engine = new Engine;
+    const auto received = LoadFrom(folder, engine);
+    ASSERT_EQ(received.size(), 1u);
+    EXPECT_EQ(received[0].message, WM_APP_ERROR);
+    EXPECT_EQ(received[0].text, kMissing);
+    EXPECT_EQ(ReadBytes(folder.File("velkin.log")), "old log\nkept\n");
+    EXPECT_EQ(FolderEntries(folder), std::vector<std::string>{"velkin.log"});
+    EXPECT_FALSE(engine->ready);
+    EXPECT_EQ(engine->model, nullptr);
+    ShutdownEngine(engine);
+}
+
+TEST(ModelLoader, WithoutModelCreatesNoLogFile) {
+    TempFolder folder;
+    EnginePtr engine(new Engine);
+    const auto received = LoadFrom(folder, engine.get());
+    EXPECT_EQ(MessagesOf(received), std::vector<UINT>{WM_APP_ERROR});
+    EXPECT_TRUE(FolderEntries(folder).empty());
+}
+
+TEST(ModelLoader, UnusableFilesAreReportedAfterTheStatus) {
+    const std::string gguf_head("GGUF\x03\x00\x00\x00", 8);
+    struct Case {
+        const char* name;
+        std::string bytes;  // written as model.gguf; "" with is_folder makes a folder of that name
+        bool is_folder;
+    };
+    TinyModel tiny = ScriptedReply("ok");
+    TempFolder source;
+    PlaceModel(source, tiny);
+    const std::string whole = ReadBytes(source.File("model.gguf"));
+    const Case cases[] = {
+        {"empty file", "", false},
+        {"text file", "this is not a model\n", false},
+        {"gguf header only", gguf_head, false},
+        {"truncated model", whole.substr(0, whole.size() / 2), false},
+        {"folder named model.gguf", "", true},
+    };
+    for (const Case& c : cases) {
+        TempFolder folder;
+        if (c.is_folder) {
+            std::filesystem::create_directory(folder.File("model.gguf"));
+        } else {
+            WriteBytes(folder.File("model.gguf"), c.bytes);
+        }
+        EnginePtr engine(new Engine);
+        const auto received = LoadFrom(folder, engine.get());
+        ASSERT_EQ(MessagesOf(received), (std::vector<UINT>{WM_APP_STATUS, WM_APP_ERROR})) << c.name;
+        EXPECT_EQ(received[0].text, kLoading) << c.name;
+        EXPECT_EQ(received[1].text, kUnusable) << c.name;
+        EXPECT_FALSE(engine->ready) << c.name;
+        EXPECT_EQ(engine->model, nullptr) << c.name;
+        EXPECT_EQ(engine->n_ctx, 0) << c.name;
+        EXPECT_FALSE(ReadBytes(folder.File("velkin.log")).empty()) << c.name << ": the library's lines";
+        // A new chat on a failed engine still works and reports, rather than crashes.
+        ResetEngine(engine.get());
+        EXPECT_NE(engine->sampler, nullptr) << c.name;
+    }
+}
+
+TEST(ModelLoader, ReadyEngineHoldsTheModelAndTheProgramsSettings) {
+    TempFolder folder;
+    PlaceModel(folder, ScriptedReply("hi"));
+    EnginePtr engine(new Engine);
+    // Values written before loading never take effect.
+    engine->n_ctx = 99;
+    engine->n_threads = 3;
+    engine->max_tokens = 5;
+    engine->temperature = 2.0f;
+    engine->top_p = 0.1f;
+    engine->repeat_penalty = 3.0f;
+    engine->repeat_last_n = 1;
+    const auto received = LoadFrom(folder, engine.get());
+    ASSERT_EQ(MessagesOf(received), (std::vector<UINT>{WM_APP_STATUS, WM_APP_LOAD_DONE}));
+    EXPECT_EQ(received[0].text, kLoading);
+    EXPECT_FALSE(received[1].has_text);
+    EXPECT_TRUE(engine->ready);
+    EXPECT_NE(engine->model, nullptr);
+    EXPECT_NE(engine->vocab, nullptr);
+    EXPECT_NE(engine->ctx, nullptr);
+    EXPECT_NE(engine->sampler, nullptr);
+    EXPECT_EQ(engine->n_ctx, 4096);
+    EXPECT_EQ(engine->n_threads, -1);
+    EXPECT_EQ(engine->max_tokens, 2048);
+    EXPECT_EQ(engine->temperature, 0.7f);
+    EXPECT_EQ(engine->top_p, 0.9f);
+    EXPECT_EQ(engine->repeat_penalty, 1.1f);
+    EXPECT_EQ(engine->repeat_last_n, 64);
+    EXPECT_EQ(engine->n_past, 0);
+    EXPECT_TRUE(engine->cached_tokens.empty());
+    const int32_t expected_threads = ResolveThreadCount(-1, std::thread::hardware_concurrency());
+    EXPECT_EQ(llama_n_threads(engine->ctx), expected_threads);
+    EXPECT_EQ(llama_n_threads_batch(engine->ctx), expected_threads);
+}
+
+TEST(ModelLoader, LogFileIsEmptiedAndGetsTheLibrarysLinesWithCrLf) {
+    TempFolder folder;
+    PlaceModel(folder, ScriptedReply("hi"));
+    WriteBytes(folder.File("velkin.log"), "OLD CONTENT THAT MUST GO\n");
+    EnginePtr engine(new Engine);
+    LoadFrom(folder, engine.get());
+    ASSERT_TRUE(engine->ready);
+    const std::string log = ReadBytes(folder.File("velkin.log"));
+    EXPECT_EQ(log.find("OLD CONTENT"), std::string::npos);
+    EXPECT_NE(log.find("llama_model_loader"), std::string::npos) << "the library's own lines";
+    size_t line_feeds = 0;
+    for (size_t i = 0; i < log.size(); ++i) {
+        if (log[i] != '\n') continue;
+        ++line_feeds;
+        ASSERT_TRUE(i > 0 && log[i - 1] == '\r') << "bare line feed at byte " << i;
+        ASSERT_FALSE(i > 1 && log[i - 2] == '\r') << "carriage return doubled at byte " << i;
+    }
+    EXPECT_GT(line_feeds, 10u);
+}
+
+TEST(ModelLoader, ContextSizeComesFromTheTrainingContext) {
+    const struct {
+        int32_t trained;
+        int32_t expected;
+    } cases[] = {{0, 4096}, {2048, 2048}, {32768, 32768}, {131072, 32768}};
+    for (const auto& c : cases) {
+        TinyModel model = ScriptedReply("x");
+        model.n_ctx_train = c.trained;
+        EnginePtr engine = LoadEngine(model);
+        ASSERT_TRUE(engine->ready) << c.trained;
+        EXPECT_EQ(engine->n_ctx, c.expected) << c.trained;
+        EXPECT_EQ(static_cast<int32_t>(llama_n_ctx(engine->ctx)), c.expected) << c.trained;
+    }
+}
+
+TEST(ModelLoader, ContextSizeRule) {
+    EXPECT_EQ(ResolveContextSize(0, 0), 4096);
+    EXPECT_EQ(ResolveContextSize(0, -7), 4096);
+    EXPECT_EQ(ResolveContextSize(-1, 2048), 2048);
+    EXPECT_EQ(ResolveContextSize(0, 32768), 32768);
+    EXPECT_EQ(ResolveContextSize(0, 32769), 32768);
+    EXPECT_EQ(ResolveContextSize(0, 131072), 32768);
+    EXPECT_EQ(ResolveContextSize(512, 131072), 512);
+}
+
+TEST(ModelLoader, ThreadCountRule) {
+    const struct {
+        int32_t setting;
+        unsigned hardware;
+        int32_t expected;
+    } cases[] = {
+        {-1, 0, 1}, {-1, 1, 1}, {-1, 2, 1}, {-1, 3, 2}, {-1, 8, 7}, {-1, 16, 15},
+        {0, 16, 15}, {4, 16, 4}, {4, 0, 4},
+        {-1, 0xFFFFFFFFu, INT32_MAX},  // an absurd report must not wrap to a negative count
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ResolveThreadCount(c.setting, c.hardware), c.expected) << c.setting << " / " << c.hardware;
+    }
+}
+
+TEST(EngineLifetime, FreeFunctionsAcceptNullAndAnUnloadedEngine) {
+    BuildSampler(nullptr);
+    ResetEngine(nullptr);
+    ShutdownEngine(nullptr);
+    Engine* engine = new Engine;
+    ResetEngine(engine);
+    EXPECT_NE(engine->sampler, nullptr);
+    BuildSampler(engine);
+    EXPECT_NE(engine->sampler, nullptr);
+    EXPECT_EQ(engine->n_past, 0);
+    ShutdownEngine(engine);
+}
+
+}  // namespace
