@@ -6,6 +6,7 @@
 #include <new>
 
 void PostTextMessage(HWND hwnd, UINT message, const char* text) {
+    if (!text) text = "";  // a missing text travels as the empty one
     const size_t n = std::strlen(text);
     char* copy = new (std::nothrow) char[n + 1];
     if (!copy) return;
