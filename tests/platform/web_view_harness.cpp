@@ -147,6 +147,24 @@ void UsePrivateDataFolder() {
     atexit([] { RemoveFolder(folder); });
 }
 
+HWND OpenTestWindow(WNDPROC procedure) {
+    RegisterClasses();
+    if (procedure != nullptr) {
+        static WNDPROC registered = nullptr;
+        if (registered == nullptr) {
+            registered = procedure;
+            WNDCLASSEXW window_class;
+            window_class.cbSize = sizeof(window_class);
+            window_class.lpfnWndProc = procedure;
+            window_class.lpszClassName = u"VelkinCustomTest";
+            RegisterClassExW(&window_class);
+        }
+    }
+    return CreateWindowExW(0, procedure != nullptr ? u"VelkinCustomTest" : kHarnessClass, u"Velkin test",
+                           WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, 640, 480, nullptr,
+                           nullptr, GetModuleHandleW(nullptr), nullptr);
+}
+
 void UseWebDataFolder(const std::string& folder) {
     g_data_folder_chosen = true;
     SetWebDataFolderForTests(folder);
@@ -155,9 +173,7 @@ void UseWebDataFolder(const std::string& folder) {
 bool OpenWebView(WebViewHarness* harness) {
     RegisterClasses();
     UsePrivateDataFolder();
-    harness->window = CreateWindowExW(0, kHarnessClass, u"Velkin test", WS_OVERLAPPEDWINDOW,
-                                      CW_USEDEFAULT, CW_USEDEFAULT, 640, 480, nullptr, nullptr,
-                                      GetModuleHandleW(nullptr), nullptr);
+    if (harness->window == nullptr) harness->window = OpenTestWindow();
     if (harness->window == nullptr) return false;
     ShowWindow(harness->window, SW_SHOW);
 

@@ -22,7 +22,10 @@ struct WebViewHarness {
 // Keeps the web data (local storage) in folder; otherwise each process gets
 // a fresh temporary one. Call before OpenWebView.
 void UseWebDataFolder(const std::string& folder);
-// Makes the window (shown, 640 x 480), the environment and the controller,
+// A hidden top-level test window, 640 x 480, titled "Velkin test"; procedure
+// (one per process) replaces the default one, which ignores WM_CLOSE.
+HWND OpenTestWindow(WNDPROC procedure = nullptr);
+// Makes the window unless harness->window is set (and shows it), the environment and the controller,
 // and registers the two event handlers. False when any step fails.
 bool OpenWebView(WebViewHarness* harness);
 // Releases the view and destroys the window.
