@@ -94,15 +94,4 @@ TEST(ChatMarkers, ATextOfMarkersOnlyRendersAsAnEmptyUserTurn) {
     EXPECT_EQ(BuildPrompt(history), kSystemBlock + "<|im_start|>user\n<|im_end|>\n<|im_start|>assistant\n");
 }
 
-TEST(ChatMarkers, TurnsAreAppendedAtTheEnd) {
-    ChatHistory history;
-    AddUserMessage(history, "one");
-    history.messages.push_back({1, "two"});
-    AddUserMessage(history, "three");
-    ASSERT_EQ(history.messages.size(), 3u);
-    EXPECT_EQ(history.messages[2].text, "three");
-    EXPECT_EQ(history.messages[2].role, 0);
-    EXPECT_EQ(history.messages[0].text, "one");
-}
-
 }  // namespace

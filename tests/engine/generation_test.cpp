@@ -124,6 +124,33 @@ TEST(Generation, AnImmediateEndSendsNoPieceAndKeepsThePrompt) {
     EXPECT_EQ(engine->n_past, CountTokens(*engine, prompt));
 }
 
+TEST(Generation, AnEmptyPromptEndsAtOnce) {
+    EnginePtr engine = LoadEngine(ScriptedReply("abc"));
+    Reply(engine.get(), GreetingPrompt());
+    const std::vector<llama_token> before = engine->cached_tokens;
+    EXPECT_EQ(MessagesOf(Reply(engine.get(), "")), std::vector<UINT>{WM_APP_GEN_DONE});
+    EXPECT_EQ(engine->cached_tokens, before);
+}
+
+TEST(Generation, APromptThatFailsToDecodeLeavesTheCommonPrefix) {
+    // The context loses most of its cache behind the engine's back, so decoding
+    // the new part of the next prompt at the remembered position fails.
+    EnginePtr engine = LoadEngine(ScriptedReply("abc"));
+    ChatHistory history;
+    AddUserMessage(history, "Hello!");
+    const std::string first = BuildPrompt(history);
+    Reply(engine.get(), first);
+    llama_memory_seq_rm(llama_get_memory(engine->ctx), 0, 5, -1);
+    history.messages.push_back({1, "abc"});
+    AddUserMessage(history, "More.");
+    const auto received = Reply(engine.get(), BuildPrompt(history));
+    EXPECT_EQ(MessagesOf(received), std::vector<UINT>{WM_APP_ERROR});
+    EXPECT_EQ(TextsOf(received, WM_APP_ERROR),
+              std::vector<std::string>{"Failed to process the prompt. The input may be too long."});
+    EXPECT_EQ(engine->cached_tokens, Tokens(*engine, first));
+    EXPECT_EQ(engine->n_past, CountTokens(*engine, first));
+}
+
 TEST(Generation, TheTokenLimitCountsSampledTokens) {
     EnginePtr engine = LoadEngine(EndlessReply("abc"));
     const std::string prompt = GreetingPrompt();

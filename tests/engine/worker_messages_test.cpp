@@ -30,14 +30,6 @@ TEST(WorkerMessages, TextsArriveAsCopiesUpToTheirFirstNul) {
     EXPECT_TRUE(log.received[5].has_text);
 }
 
-TEST(WorkerMessages, MessageNumbersFollowTheApplicationBase) {
-    EXPECT_EQ(WM_APP_TOKEN, 0x8000u);
-    EXPECT_EQ(WM_APP_STATUS, 0x8001u);
-    EXPECT_EQ(WM_APP_LOAD_DONE, 0x8002u);
-    EXPECT_EQ(WM_APP_GEN_DONE, 0x8003u);
-    EXPECT_EQ(WM_APP_ERROR, 0x8004u);
-}
-
 TEST(WorkerMessages, PostingToAWindowThatIsGoneDoesNothing) {
     HWND gone = nullptr;
     {
