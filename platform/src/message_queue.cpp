@@ -103,6 +103,9 @@ void WINAPI PostQuitMessage(int exit_code) {
 BOOL WINAPI GetMessageW(LPMSG message, HWND filter, UINT filter_min, UINT filter_max) {
     if (message == nullptr) return -1;
     MessageQueue& queue = Queue();
+    // Whatever GLib has ready (GTK events, the web view's replies) runs first,
+    // so a flood of posted messages cannot freeze the window and the page.
+    g_main_context_iteration(nullptr, FALSE);
     for (;;) {
         {
             std::lock_guard<std::mutex> lock(queue.mutex);
@@ -127,6 +130,8 @@ LRESULT WINAPI DispatchMessageW(const MSG* message) {
 bool RunModalLoop(const bool* done) {
     MessageQueue& queue = Queue();
     while (!*done) {
+        g_main_context_iteration(nullptr, FALSE);  // as in GetMessageW: no starving GTK
+        if (*done) break;
         MSG message;
         bool taken = false;
         {

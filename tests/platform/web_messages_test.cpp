@@ -3,6 +3,10 @@
 // the page, and hostile JSON texts that must arrive as data.
 #include <gtest/gtest.h>
 
+#include <time.h>
+
+#include <atomic>
+
 #include "web_view_harness.h"
 
 namespace {
@@ -110,6 +114,60 @@ TEST_F(WebMessages, TextThatIsNotJsonIsDroppedWithoutHarm) {
     ASSERT_TRUE(PumpUntil([&] { return !harness.received.empty(); }));
     EXPECT_EQ(harness.received, std::vector<std::string>{"{\"after\":true}"});
     EXPECT_EQ(harness.view->PostWebMessageAsJson(nullptr), E_INVALIDARG);
+}
+
+}  // namespace
+
+namespace {
+
+struct Flood {
+    HWND window = nullptr;
+    std::atomic<bool> stop{false};
+    std::atomic<long> posted{0};
+};
+
+DWORD WINAPI PostWithoutPause(LPVOID parameter) {
+    Flood* flood = (Flood*)parameter;
+    while (!flood->stop) {
+        PostMessageW(flood->window, WM_APP, 0, 0);
+        flood->posted++;
+    }
+    return 0;
+}
+
+// Handling takes longer than posting, so the queue never runs dry.
+LRESULT CALLBACK HandleSlowly(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == WM_APP) {
+        struct timespec pause = {0, 50000};
+        nanosleep(&pause, nullptr);
+        return 0;
+    }
+    return DefWindowProcW(window, message, wparam, lparam);
+}
+
+TEST_F(WebMessages, AFloodOfPostedMessagesDoesNotFreezeThePage) {
+    const char* page = R"(<!doctype html><meta charset="utf-8"><script>
+      window.chrome.webview.addEventListener('message', e => window.chrome.webview.postMessage(e.data));
+      window.chrome.webview.postMessage('ready');
+    </script>)";
+    ASSERT_TRUE(LoadPage(&harness, page, "\"ready\""));
+    WNDCLASSEXW window_class;
+    window_class.cbSize = sizeof(window_class);
+    window_class.lpfnWndProc = HandleSlowly;
+    window_class.lpszClassName = u"VelkinFlood";
+    RegisterClassExW(&window_class);
+    Flood flood;
+    flood.window = CreateWindowExW(0, u"VelkinFlood", u"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    HANDLE thread = CreateThread(nullptr, 0, PostWithoutPause, &flood, 0, nullptr);
+    // A worker posting as fast as it can, like a fast model streaming tokens.
+    PumpUntil([&] { return flood.posted > 10000; });
+    harness.view->PostWebMessageAsJson(u"{\"echo\":1}");
+    bool echoed = PumpUntil([&] { return harness.received.size() >= 2; }, 10000);
+    flood.stop = true;
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    DestroyWindow(flood.window);
+    EXPECT_TRUE(echoed) << "the page stayed silent while the queue was never empty";
 }
 
 }  // namespace
