@@ -1,0 +1,332 @@
+// The whole program under Xvfb: the test build of Velkin (its real entry
+// point, with the layer's test hook) runs in a folder of its own beside a
+// generated tiny model, and the page is driven and read through the hook.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "app_session.h"
+#include "test_hook_client.h"
+#include "tiny_model.h"
+
+namespace {
+
+const int kStartMs = 60000;  // the web view's first start on a busy machine is slow
+const int kReplyMs = 60000;
+const int kExitMs = 30000;
+
+const std::string kWarningSign = "\xE2\x9A\xA0\xEF\xB8\x8F  ";  // the error row's sign and two spaces
+const std::string kGreeting = "Hi \xF0\x9F\x98\x80 I am **Tamsy**.\n\n```js\nlet a = 1;\n```";
+
+// Page facts, as scripts.
+const std::string kStatus = "document.getElementById('status-text').textContent";
+const std::string kControlsIdle =
+    "(!document.getElementById('input').disabled && !document.getElementById('send-btn').disabled && "
+    "!document.getElementById('new-chat-btn').disabled && document.getElementById('stop-btn').hidden)";
+const std::string kGenerating = "!document.getElementById('stop-btn').hidden";
+const std::string kRowCount = "document.querySelectorAll('#messages-inner .msg-row').length";
+const std::string kUserRowCount = "document.querySelectorAll('#messages-inner .msg-row.user').length";
+const std::string kLastBubble = "[...document.querySelectorAll('#messages-inner .bubble.assistant')].pop()";
+// What the page shows, for failure messages.
+const std::string kReport =
+    "{status: " + kStatus + ", idle: " + kControlsIdle +
+    ", rows: [...document.querySelectorAll('#messages-inner .msg-row')].map(r => r.className + ': ' + "
+    "r.textContent.slice(0, 200))}";
+
+std::string Quote(const std::string& text) { return TestHookQuote(text); }
+
+class WholeApp : public ::testing::Test {
+protected:
+    AppSession session;
+
+    void TearDown() override { EndSession(&session); }
+
+    // A fresh folder with the program; the model is up to the test.
+    bool Prepare(const std::string& program = VELKIN_TEST_APP) {
+        std::string error;
+        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        if (!PrepareAppFolder(name, program, &session, &error)) {
+            ADD_FAILURE() << error;
+            return false;
+        }
+        return true;
+    }
+    bool WriteModel(const TinyModel& model) {
+        std::string error;
+        if (!WriteTinyModel(model, session.folder + "model.gguf", &error)) {
+            ADD_FAILURE() << "cannot write the tiny model: " << error;
+            return false;
+        }
+        return true;
+    }
+    bool Start() {
+        std::string error;
+        if (!StartApp(&session, kStartMs, &error)) {
+            ADD_FAILURE() << error;
+            return false;
+        }
+        return WaitFor("document.getElementById('messages-inner') !== null", "the page to load", kStartMs);
+    }
+    bool WaitFor(const std::string& condition, const std::string& what, int timeout_ms = kReplyMs) {
+        std::string shown;
+        if (WaitInPage(&session, condition, timeout_ms, kReport, &shown)) return true;
+        ADD_FAILURE() << "timed out after " << timeout_ms << " ms waiting for " << what << "\npage: " << shown;
+        return false;
+    }
+    std::string Eval(const std::string& script) {
+        std::string value;
+        if (!EvalInPage(&session, script, &value)) ADD_FAILURE() << "script failed: " << script << "\n" << value;
+        return value;
+    }
+    // The page value of `expression` equals `text`; otherwise a failure that shows both.
+    void ExpectPageText(const std::string& expression, const std::string& text) {
+        std::string equal = Eval("return " + expression + " === " + Quote(text) + ";");
+        EXPECT_EQ(equal, "true") << expression << " is " << Eval("return " + expression + ";") << ", expected "
+                                 << Quote(text);
+    }
+    void Send(const std::string& text) {
+        Eval("document.getElementById('input').value = " + Quote(text) +
+             "; document.getElementById('send-btn').click(); return true;");
+    }
+    void Snapshot(const std::string& name) {
+        std::string folder = VELKIN_SCREENSHOT_DIR;
+        mkdir(folder.c_str(), 0755);
+        EXPECT_TRUE(SnapshotPage(&session, folder + "/" + name + ".png")) << "snapshot " << name;
+    }
+    int CloseAndWait() {
+        EXPECT_TRUE(CloseApp(&session));
+        return WaitForExit(&session, kExitMs);
+    }
+    bool IsRunning() { return session.pid > 0 && waitpid(session.pid, nullptr, WNOHANG) == 0; }
+};
+
+TEST_F(WholeApp, GreetsAnswersStartsANewChatAndClosesCleanly) {
+    ASSERT_TRUE(Prepare());
+    ASSERT_TRUE(WriteModel(ScriptedReply(kGreeting)));
+    ASSERT_TRUE(Start());
+
+    // The greeting streams in and renders as markdown; its emoji came as four byte tokens.
+    ASSERT_TRUE(WaitFor(kStatus + " === 'Ready' && " + kRowCount + " === 1 && " + kControlsIdle, "the greeting"));
+    ExpectPageText(kLastBubble + "._rawText", kGreeting);
+    ExpectPageText(kLastBubble + ".querySelector('strong').textContent", "Tamsy");
+    ExpectPageText(kLastBubble + ".querySelector('.code-block code').textContent", "let a = 1;");
+    EXPECT_EQ(Eval("return " + kLastBubble + ".textContent.includes('\\uFFFD');"), "false");
+    EXPECT_EQ(Eval("return document.getElementById('loading-state');"), "null");
+    Snapshot("greeting");
+
+    // A sent message is answered below it.
+    Send("What can you do?");
+    ASSERT_TRUE(WaitFor(kRowCount + " === 3 && " + kStatus + " === 'Ready' && " + kControlsIdle, "the reply"));
+    ExpectPageText("document.querySelector('#messages-inner .msg-row.user .bubble').textContent", "What can you do?");
+    ExpectPageText(kLastBubble + "._rawText", kGreeting);
+    Snapshot("markdown-reply");
+
+    // Dark theme.
+    Eval("document.getElementById('theme-btn').click(); return true;");
+    ExpectPageText("document.documentElement.getAttribute('data-theme')", "dark");
+    Snapshot("dark-theme");
+
+    // New Chat forgets the conversation and greets again.
+    Eval("document.getElementById('new-chat-btn').click(); return true;");
+    ASSERT_TRUE(WaitFor(kRowCount + " === 1 && " + kUserRowCount + " === 0 && " + kStatus + " === 'Ready' && " +
+                            kControlsIdle,
+                        "the fresh greeting"));
+    ExpectPageText(kLastBubble + "._rawText", kGreeting);
+
+    EXPECT_EQ(CloseAndWait(), 0);
+    std::string log = ReadFileBytes(session.folder + "velkin.log");
+    EXPECT_NE(log.find("llama_model_loader"), std::string::npos) << "velkin.log: " << log.substr(0, 300);
+}
+
+TEST_F(WholeApp, StopEndsTheReplyAndKeepsWhatWasWritten) {
+    ASSERT_TRUE(Prepare());
+    ASSERT_TRUE(WriteModel(EndlessReply("la ")));
+    ASSERT_TRUE(Start());
+    ASSERT_TRUE(WaitFor(kStatus + " === 'Ready' && " + kControlsIdle, "the greeting to reach its limit"));
+
+    // Record every status text, and press Stop as soon as the reply has a few tokens.
+    Eval(R"(
+        window.seenStatuses = [];
+        const status = document.getElementById('status-text');
+        new MutationObserver(() => {
+            window.seenStatuses.push(status.textContent);
+            const stop = document.getElementById('stop-btn');
+            if (!window.stopPressed && !stop.hidden && / 3 tok$/.test(status.textContent)) {
+                window.stopPressed = true;
+                stop.click();
+            }
+        }).observe(status, {childList: true, characterData: true, subtree: true});
+        return true;)");
+    Send("Sing.");
+    ASSERT_TRUE(WaitFor(kStatus + " === 'Stopped' && " + kControlsIdle, "the stopped reply"));
+    EXPECT_EQ(Eval("return window.seenStatuses.includes('Stopping\\u2026');"), "true")
+        << Eval("return window.seenStatuses;");
+    // What came before the stop stays: a start of the endless reply, well short of its limit.
+    std::string kept = Eval("const text = " + kLastBubble + "._rawText; "
+                            "return text.length >= 3 && text.length < 3 * 2048 && 'la '.repeat(2048).startsWith(text);");
+    EXPECT_EQ(kept, "true") << Eval("return " + kLastBubble + "._rawText;");
+    EXPECT_EQ(Eval("return " + kRowCount + ";"), "3");  // greeting, question, the partial reply
+
+    EXPECT_EQ(CloseAndWait(), 0);
+}
+
+TEST_F(WholeApp, ClosingDuringAReplyStopsItAndExitsWithZero) {
+    ASSERT_TRUE(Prepare());
+    ASSERT_TRUE(WriteModel(EndlessReply("la ")));
+    ASSERT_TRUE(Start());
+    ASSERT_TRUE(WaitFor(kStatus + " === 'Ready' && " + kControlsIdle, "the greeting to reach its limit"));
+    Send("Sing.");
+    ASSERT_TRUE(WaitFor(kGenerating + " && / tok$/.test(" + kStatus + ")", "the reply to stream"));
+    EXPECT_EQ(CloseAndWait(), 0);
+}
+
+TEST_F(WholeApp, ClosingDuringTheLoadWaitsForItAndExitsWithZero) {
+    ASSERT_TRUE(Prepare());
+    // The model is a pipe: the load blocks until the test feeds it.
+    std::string model_path = session.folder + "model.gguf";
+    ASSERT_EQ(mkfifo(model_path.c_str(), 0644), 0);
+    std::string model_bytes;
+    {
+        std::string error;
+        std::string file = session.folder + "fed-model.gguf";
+        ASSERT_TRUE(WriteTinyModel(ScriptedReply("Hi."), file, &error)) << error;
+        model_bytes = ReadFileBytes(file);
+    }
+    ASSERT_TRUE(Start());
+    ASSERT_TRUE(WaitFor(kStatus + " === 'Loading model\\u2026'", "the loading status"));
+    EXPECT_TRUE(CloseApp(&session));
+
+    // The hidden window waits for the load to end.
+    usleep(1500 * 1000);
+    EXPECT_TRUE(IsRunning()) << "the program ended while its model was still loading";
+
+    // Feed the pipe, as often as the loader opens it, until the program ends.
+    std::atomic<bool> done{false};
+    std::thread feeder([&] {
+        signal(SIGPIPE, SIG_IGN);
+        while (!done) {
+            int fd = open(model_path.c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd < 0) {
+                usleep(20 * 1000);
+                continue;
+            }
+            fcntl(fd, F_SETFL, 0);
+            if (write(fd, model_bytes.data(), model_bytes.size()) < 0) {
+                // the reader went away; it may open the pipe again
+            }
+            close(fd);
+        }
+    });
+    int exit_code = WaitForExit(&session, kExitMs);
+    done = true;
+    feeder.join();
+    EXPECT_EQ(exit_code, 0);
+}
+
+struct BadModelCase {
+    const char* name;
+    const char* kind;  // "none", "truncated", "text", "folder"
+    const char* error;
+    bool writes_log;
+};
+
+TEST_F(WholeApp, ModelProblemsEndInAnErrorRowWithControlsEnabled) {
+    const BadModelCase cases[] = {
+        {"no model.gguf", "none",
+         "Could not find model.gguf. Place a GGUF model file next to Velkin.exe and restart.", false},
+        {"a truncated model", "truncated",
+         "The model could not be loaded. This file may not be a supported GGUF model.", true},
+        {"a text file", "text", "The model could not be loaded. This file may not be a supported GGUF model.",
+         true},
+        {"a folder named model.gguf", "folder",
+         "The model could not be loaded. This file may not be a supported GGUF model.", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        session = AppSession();
+        ASSERT_TRUE(Prepare());
+        std::string model_path = session.folder + "model.gguf";
+        std::string kind = c.kind;
+        if (kind == "truncated") {
+            ASSERT_TRUE(WriteModel(ScriptedReply("Hi.")));
+            ASSERT_EQ(truncate(model_path.c_str(), 2000), 0);
+        } else if (kind == "text") {
+            FILE* file = fopen(model_path.c_str(), "wb");
+            ASSERT_NE(file, nullptr);
+            fputs("<html>not a model</html>\n", file);
+            fclose(file);
+        } else if (kind == "folder") {
+            ASSERT_EQ(mkdir(model_path.c_str(), 0755), 0);
+        }
+        ASSERT_TRUE(Start());
+
+        ASSERT_TRUE(WaitFor(kStatus + " === 'Error' && " + kControlsIdle, "the error row"));
+        ExpectPageText(kLastBubble + ".textContent", kWarningSign + c.error);
+        EXPECT_EQ(Eval("return " + kRowCount + ";"), "1");
+        if (kind == "none") Snapshot("error");
+
+        // Sends are refused without an answer; a new chat finds no engine.
+        Send("Hello?");
+        Eval("document.getElementById('new-chat-btn').click(); return true;");
+        ASSERT_TRUE(WaitFor(kStatus + " === 'Error' && " + kControlsIdle + " && " + kLastBubble +
+                                ".textContent.includes('Engine is not initialized.')",
+                            "the new chat's error"));
+        EXPECT_EQ(Eval("return " + kUserRowCount + ";"), "0");
+
+        EXPECT_EQ(CloseAndWait(), 0);
+        struct stat log_info;
+        EXPECT_EQ(stat((session.folder + "velkin.log").c_str(), &log_info) == 0, c.writes_log);
+        EndSession(&session);
+    }
+}
+
+TEST_F(WholeApp, ClientErrorReportsAreAppendedToJsdebugLog) {
+    ASSERT_TRUE(Prepare(VELKIN_TEST_APP_DEBUG_ERRORS));
+    ASSERT_TRUE(WriteModel(ScriptedReply("Hi.")));
+    ASSERT_TRUE(Start());
+    ASSERT_TRUE(WaitFor(kStatus + " === 'Ready'", "the greeting"));
+
+    Eval("reportClientError('whole-app', 'line one\\nline two', 'raw **text**'); return true;");
+    Eval("reportClientError('second', 'plain', ''); return true;");
+    const std::string path = session.folder + "jsdebug.log";
+    std::string log;
+    for (int waited = 0; waited < 10000 && log.find("where=second") == std::string::npos; waited += 50) {
+        usleep(50 * 1000);
+        log = ReadFileBytes(path);
+    }
+    const std::string rule = "\r\n========================================\r\n";
+    EXPECT_EQ(log.rfind("[clienterror] where=whole-app\r\nline one\nline two", 0), 0u) << log;
+    EXPECT_NE(log.find("\r\n--- raw (truncated) ---\r\nraw **text**" + rule), std::string::npos) << log;
+    EXPECT_NE(log.find(rule + "[clienterror] where=second\r\nplain\r\n--- raw (truncated) ---\r\n" + rule),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(log.find("len"), std::string::npos) << log;
+    EXPECT_EQ(CloseAndWait(), 0);
+}
+
+TEST_F(WholeApp, LookAlikeAddressesDoNotReplaceThePage) {
+    ASSERT_TRUE(Prepare());
+    ASSERT_TRUE(WriteModel(ScriptedReply("Hi.")));
+    ASSERT_TRUE(Start());
+    ASSERT_TRUE(WaitFor(kStatus + " === 'Ready'", "the greeting"));
+
+    const char* addresses[] = {"https://app.velkin.local.attacker.example/",
+                               "https://app.velkin.local:x@attacker.example/", "http://app.velkin.local/"};
+    for (const char* address : addresses) {
+        SCOPED_TRACE(address);
+        Eval("window.location.href = " + Quote(address) + "; return true;");
+        usleep(1000 * 1000);
+        EXPECT_TRUE(WaitFor("document.getElementById('messages-inner') !== null && " + kRowCount + " === 1",
+                            "the chat page to stay", 5000));
+    }
+    EXPECT_EQ(CloseAndWait(), 0);
+}
+
+}  // namespace
