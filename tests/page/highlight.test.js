@@ -1,0 +1,187 @@
+// Code blocks in Chromium, with and without highlight.min.js: the highlight
+// pass and its cache, the 8192-character limit, and Copy with its fall-back
+// and its 2000 ms confirmation (on Playwright's clock).
+'use strict';
+const { describe, it, before, after } = require('node:test');
+const assert = require('node:assert/strict');
+const { setUp, openPage, host } = require('./harness.js');
+const { greet } = require('./page_helpers.js');
+
+let env;
+before(async () => { env = await setUp(process.argv); });
+after(async () => { await env.close(); });
+
+// Counts highlighter runs; installed once highlight.min.js has loaded.
+async function countHighlights(page) {
+  await page.evaluate(() => {
+    window.__hl = 0;
+    const real = hljs.highlightElement;
+    hljs.highlightElement = function (el) { window.__hl++; return real.call(this, el); };
+  });
+}
+
+async function reply(page, text) {
+  await host(page, { type: 'assistant_start' }, { type: 'token', text }, { type: 'gen_done', stopped: false });
+}
+
+const blockStates = (page) => page.evaluate(() => Array.from(document.querySelectorAll('.code-block pre code')).map((code) => ({
+  highlighted: code.querySelector('span') !== null,
+  text: code.textContent,
+})));
+
+describe('highlighting', () => {
+  it('highlights closed blocks, keeps the text, and caches by label and code', async () => {
+    const { page } = await openPage(env);
+    await greet(page);
+    await countHighlights(page);
+    const code = 'function add(a, b) {\n  return a + b; // <sum> & "more"\n}';
+    await reply(page, '```js\n' + code + '\n```\n\n```js\n' + code + '\n```\n\n```JS\n' + code + '\n```');
+    const states = await blockStates(page);
+    assert.deepEqual(states.map((s) => s.highlighted), [true, true, true]);
+    assert.ok(states.every((s) => s.text === code));
+    assert.equal(await page.evaluate(() => _hlCache.size), 2, 'same label and code share an entry; another label makes one');
+    assert.equal(await page.evaluate(() => window.__hl), 2);
+
+    await reply(page, 'again:\n```js\n' + code + '\n```');
+    assert.equal(await page.evaluate(() => window.__hl), 2, 'served from the cache');
+    assert.equal((await blockStates(page)).at(-1).highlighted, true);
+    await host(page, { type: 'new_chat' });
+    assert.equal(await page.evaluate(() => _hlCache.size), 2, 'the cache survives a new chat');
+  });
+
+  it('while streaming only closed blocks are highlighted, each once; the end highlights open ones', async () => {
+    const { page } = await openPage(env, { clock: true });
+    await page.clock.runFor(100);
+    await greet(page);
+    await countHighlights(page);
+    await host(page, { type: 'assistant_start' }, { type: 'token', text: '```js\nlet a = 1;\n```\n```py\nx = 2' });
+    for (let i = 0; i < 4; i++) {
+      await host(page, { type: 'token', text: '\nx = ' + i });
+      await page.clock.runFor(100);
+    }
+    assert.deepEqual((await blockStates(page)).map((s) => s.highlighted), [true, false]);
+    assert.equal(await page.evaluate(() => window.__hl), 1);
+    await host(page, { type: 'gen_done', stopped: true });
+    assert.deepEqual((await blockStates(page)).map((s) => s.highlighted), [true, true]);
+    assert.equal(await page.locator('.code-streaming').count(), 1, 'a block still open at the end keeps writing…');
+  });
+
+  it('highlights a block of exactly 8192 characters but not one of 8193', async () => {
+    const { page } = await openPage(env);
+    await greet(page);
+    const body = (n) => ('let value = 12345;\n'.repeat(Math.ceil(n / 19))).slice(0, n);
+    await reply(page, '```js\n' + body(8192) + '\n```\n```js\n' + body(8193) + '\n```');
+    const states = await blockStates(page);
+    assert.deepEqual(states.map((s) => [s.text.length, s.highlighted]), [[8192, true], [8193, false]]);
+  });
+
+  it('a highlighter exception leaves the block plain and uncached', async () => {
+    const { page, errors } = await openPage(env);
+    await greet(page);
+    await page.evaluate(() => { hljs.highlightElement = () => { throw new Error('highlighter bug'); }; });
+    await reply(page, '```c\nint x;\n```');
+    assert.deepEqual(await blockStates(page), [{ highlighted: false, text: 'int x;' }]);
+    assert.equal(await page.evaluate(() => _hlCache.size), 0);
+    assert.deepEqual(errors, []);
+  });
+
+  it('without highlight.min.js blocks stay plain and Copy still works', async () => {
+    const { page, errors } = await openPage(env, {
+      hljs: false,
+      initScripts: [() => {
+        Object.defineProperty(navigator, 'clipboard', { configurable: true, value: undefined });
+        document.execCommand = () => true;
+      }],
+    });
+    assert.equal(await page.evaluate(() => typeof hljs), 'undefined');
+    await greet(page);
+    await reply(page, '```js\nlet a = 1;\n```');
+    assert.deepEqual(await blockStates(page), [{ highlighted: false, text: 'let a = 1;' }]);
+    await page.click('.copy-btn');
+    assert.equal(await page.textContent('.copy-btn'), 'Copied!');
+    assert.deepEqual(errors, []);
+  });
+});
+
+describe('copy', () => {
+  // Clipboard behaviours: 'absent', 'refuses' or 'accepts'; the fall-back's
+  // copy command reports exec (true or false, or 'throws').
+  function clipboardStub(mode, exec) {
+    return [({ mode, exec }) => {
+      window.__clipboard = [];
+      window.__execCopies = [];
+      const clipboard = mode === 'absent' ? undefined : {
+        writeText(text) {
+          if (mode === 'refuses') return Promise.reject(new DOMException('denied', 'NotAllowedError'));
+          window.__clipboard.push(text);
+          return Promise.resolve();
+        },
+      };
+      Object.defineProperty(navigator, 'clipboard', { configurable: true, value: clipboard });
+      document.execCommand = (command) => {
+        const area = document.activeElement;
+        window.__execCopies.push({ command, text: area.value, selected: area.selectionEnd - area.selectionStart, style: area.getAttribute('style') });
+        if (exec === 'throws') throw new Error('copy refused');
+        return exec;
+      };
+    }, { mode, exec }];
+  }
+
+  async function copyPage(mode, exec) {
+    const { page } = await openPage(env, { clock: true, initScripts: [clipboardStub(mode, exec)] });
+    await greet(page);
+    await reply(page, 'code:\n```sh\n\necho "<hi>" && ls\n```');
+    return page;
+  }
+  const button = (page) => page.evaluate(() => {
+    const btn = document.querySelector('.copy-btn');
+    return { text: btn.textContent, copied: btn.classList.contains('copied') };
+  });
+  const copies = (page) => page.evaluate(() => ({ clipboard: window.__clipboard, exec: window.__execCopies, areas: document.querySelectorAll('textarea').length }));
+  const CODE = '\necho "<hi>" && ls';
+
+  const table = [
+    ['clipboard accepts', 'accepts', true, { clipboard: [CODE], exec: 0 }, true],
+    ['clipboard refuses, fall-back copies', 'refuses', true, { clipboard: [], exec: 1 }, true],
+    ['no clipboard, fall-back copies', 'absent', true, { clipboard: [], exec: 1 }, true],
+    ['both fail', 'refuses', false, { clipboard: [], exec: 1 }, false],
+    ['copy command throws', 'absent', 'throws', { clipboard: [], exec: 1 }, false],
+  ];
+  for (const [name, mode, exec, expected, confirmed] of table) {
+    it(name, async () => {
+      const page = await copyPage(mode, exec);
+      await page.click('.copy-btn');
+      await page.clock.runFor(1);
+      const got = await copies(page);
+      assert.deepEqual(got.clipboard, expected.clipboard);
+      assert.equal(got.exec.length, expected.exec);
+      for (const call of got.exec) {
+        assert.deepEqual(call, { command: 'copy', text: CODE, selected: CODE.length, style: 'position:fixed;opacity:0;pointer-events:none' });
+      }
+      assert.equal(got.areas, 1, 'the hidden text area is removed (only the input remains)');
+      assert.deepEqual(await button(page), confirmed ? { text: 'Copied!', copied: true } : { text: 'Copy', copied: false });
+    });
+  }
+
+  it('Copied! lasts 2000 ms from the first click, and a second click shows it again', async () => {
+    const page = await copyPage('absent', true);
+    await page.click('.copy-btn');
+    await page.clock.runFor(1000);
+    await page.click('.copy-btn');
+    assert.deepEqual(await button(page), { text: 'Copied!', copied: true });
+    await page.clock.runFor(999);
+    assert.deepEqual(await button(page), { text: 'Copied!', copied: true });
+    await page.clock.runFor(1);
+    assert.deepEqual(await button(page), { text: 'Copy', copied: false });
+    await page.clock.runFor(1000);
+    assert.deepEqual(await button(page), { text: 'Copy', copied: false });
+  });
+
+  it('copies the plain code of a highlighted block', async () => {
+    const page = await copyPage('accepts', true);
+    assert.ok(await page.evaluate(() => document.querySelector('.code-block code span') !== null));
+    await page.click('.copy-btn');
+    await page.clock.runFor(1);
+    assert.deepEqual((await copies(page)).clipboard, [CODE]);
+  });
+});
