@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -26,6 +27,7 @@ constexpr int32_t kLongPromptTokens = 1000;
 constexpr int32_t kGeneratedTokens = 256;
 constexpr int kTurns = 8;
 constexpr int32_t kTurnReplyTokens = 48;
+constexpr int kRounds = 3;
 
 struct Figures {
     double load_ms = 0;
@@ -42,7 +44,7 @@ double Milliseconds(Clock::time_point from, Clock::time_point to) {
 
 // A realistic size: 32k vocabulary, 768 wide, 12 layers, F16: about 134M parameters.
 bool WriteBenchModel(const std::string& path) {
-    TinyModel model = EndlessReply("The quick brown fox jumps over the lazy dog. ");
+    TinyModel model = EndlessReply("The quick brown fox jumps over the lazy dog. ");  // never ends by itself
     model.n_embd = 768;
     model.n_layer = 12;
     model.n_ff = 2048;
@@ -77,6 +79,7 @@ std::string PromptOfTokens(const llama_vocab* vocab, int32_t target) {
 struct Window {
     HWND hwnd = nullptr;
     int pieces = 0;
+    std::string reply;
     bool done = false;
     bool failed = false;
     Clock::time_point first_piece;
@@ -93,6 +96,7 @@ LRESULT CALLBACK BenchProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam
     switch (message) {
         case WM_APP_TOKEN:
             if (window->pieces++ == 0) window->first_piece = Clock::now();
+            window->reply += reinterpret_cast<char*>(lparam);
             delete[] reinterpret_cast<char*>(lparam);
             return 0;
         case WM_APP_STATUS:
@@ -119,6 +123,7 @@ void PumpUntilDone(Window* window) {
 // One reply through a generation thread; returns its start time, the window has the rest.
 Clock::time_point EngineReply(Engine* engine, Window* window, const std::string& prompt, int32_t max_tokens) {
     window->pieces = 0;
+    window->reply.clear();
     window->done = false;
     auto* request = new GenerationRequest{window->hwnd, engine, prompt, nullptr, max_tokens};
     const Clock::time_point start = Clock::now();
@@ -181,9 +186,7 @@ bool MeasureEngine(const std::filesystem::path& folder, Figures* figures) {
         start = EngineReply(engine.get(), &window, BuildPrompt(history), kTurnReplyTokens);
         figures->first_token_ms[turn] = Milliseconds(start, window.first_piece);
         figures->prompt_tokens_decoded[turn] = PromptTokensDecoded(engine.get());
-        std::string reply;
-        for (int i = 0; i < window.pieces; ++i) reply += "The quick brown fox jumps over the lazy dog. "[i % 45];
-        history.messages.push_back({1, reply});
+        history.messages.push_back({1, window.reply});
     }
     DestroyWindow(window.hwnd);
     return true;
@@ -210,7 +213,7 @@ std::vector<llama_token> Tokenize(const llama_vocab* vocab, const std::string& t
 // Keeps the cached prefix, decodes the rest in one call, samples up to `max_tokens`.
 // Returns the time of the first sampled token; counts decoded prompt tokens.
 Clock::time_point LoopReply(Loop* loop, const std::string& prompt, int32_t max_tokens, int* generated,
-                            int32_t* prompt_decoded) {
+                            int32_t* prompt_decoded, std::string* reply) {
     std::vector<llama_token> tokens = Tokenize(loop->vocab, prompt);
     size_t common = 0;
     while (common < loop->cached.size() && common < tokens.size() && loop->cached[common] == tokens[common]) ++common;
@@ -224,12 +227,14 @@ Clock::time_point LoopReply(Loop* loop, const std::string& prompt, int32_t max_t
     llama_sampler_reset(loop->sampler);
     Clock::time_point first;
     *generated = 0;
+    reply->clear();
     for (int32_t i = 0; i < max_tokens; ++i) {
         llama_token token = llama_sampler_sample(loop->sampler, loop->ctx, -1);
         if (i == 0) first = Clock::now();
         if (llama_vocab_is_eog(loop->vocab, token)) break;
         char piece[256];
-        llama_token_to_piece(loop->vocab, token, piece, sizeof piece, 0, false);
+        const int32_t length = llama_token_to_piece(loop->vocab, token, piece, sizeof piece, 0, false);
+        if (length > 0) reply->append(piece, length);
         if (llama_decode(loop->ctx, llama_batch_get_one(&token, 1)) != 0) break;
         loop->cached.push_back(token);
         ++*generated;
@@ -264,15 +269,16 @@ bool MeasureLoop(const std::filesystem::path& folder, Figures* figures) {
 
     int generated = 0;
     int32_t decoded = 0;
+    std::string reply;
     Clock::time_point start = Clock::now();
-    Clock::time_point first = LoopReply(&loop, PromptOfTokens(loop.vocab, kLongPromptTokens), 1, &generated, &decoded);
+    Clock::time_point first = LoopReply(&loop, PromptOfTokens(loop.vocab, kLongPromptTokens), 1, &generated, &decoded, &reply);
     figures->prompt_tokens_per_s = kLongPromptTokens / (Milliseconds(start, first) / 1000.0);
 
     llama_memory_clear(llama_get_memory(loop.ctx), true);
     loop.cached.clear();
     ChatHistory greeting;
     AddUserMessage(greeting, "Hello!");
-    first = LoopReply(&loop, BuildPrompt(greeting), kGeneratedTokens, &generated, &decoded);
+    first = LoopReply(&loop, BuildPrompt(greeting), kGeneratedTokens, &generated, &decoded, &reply);
     figures->generated_tokens_per_s = (generated - 1) / (Milliseconds(first, Clock::now()) / 1000.0);
 
     llama_memory_clear(llama_get_memory(loop.ctx), true);
@@ -281,11 +287,9 @@ bool MeasureLoop(const std::filesystem::path& folder, Figures* figures) {
     for (int turn = 0; turn < kTurns; ++turn) {
         AddUserMessage(history, UserTurn(turn));
         start = Clock::now();
-        first = LoopReply(&loop, BuildPrompt(history), kTurnReplyTokens, &generated, &decoded);
+        first = LoopReply(&loop, BuildPrompt(history), kTurnReplyTokens, &generated, &decoded, &reply);
         figures->first_token_ms[turn] = Milliseconds(start, first);
         figures->prompt_tokens_decoded[turn] = decoded;
-        std::string reply;
-        for (int i = 0; i < generated; ++i) reply += "The quick brown fox jumps over the lazy dog. "[i % 45];
         history.messages.push_back({1, reply});
     }
     llama_sampler_free(loop.sampler);
@@ -320,6 +324,28 @@ bool MeasureInChild(bool (*measure)(const std::filesystem::path&, Figures*), con
     return got && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+// Each figure's median over the rounds (peak memory: the largest), so that one
+// round disturbed by other work on the machine does not decide.
+Figures Median(std::vector<Figures> rounds) {
+    const auto median = [&rounds](auto field) {
+        std::vector<double> values;
+        for (const Figures& round : rounds) values.push_back(field(round));
+        std::sort(values.begin(), values.end());
+        return values[values.size() / 2];
+    };
+    Figures result;
+    result.load_ms = median([](const Figures& f) { return f.load_ms; });
+    result.prompt_tokens_per_s = median([](const Figures& f) { return f.prompt_tokens_per_s; });
+    result.generated_tokens_per_s = median([](const Figures& f) { return f.generated_tokens_per_s; });
+    for (int turn = 0; turn < kTurns; ++turn) {
+        result.first_token_ms[turn] = median([turn](const Figures& f) { return f.first_token_ms[turn]; });
+        result.prompt_tokens_decoded[turn] =
+            static_cast<int32_t>(median([turn](const Figures& f) { return f.prompt_tokens_decoded[turn]; }));
+    }
+    for (const Figures& round : rounds) result.peak_rss_kb = std::max(result.peak_rss_kb, round.peak_rss_kb);
+    return result;
+}
+
 void PrintRow(const char* name, double engine, double loop, const char* unit) {
     printf("%-40s %12.1f %12.1f  %-8s %8.3f\n", name, engine, loop, unit, loop != 0 ? engine / loop : 0.0);
 }
@@ -337,15 +363,22 @@ int main(int argc, char** argv) {
         printf("writing the benchmark model (32k vocabulary, 768 wide, 12 layers, F16)...\n");
         if (!WriteBenchModel((folder / "model.gguf").string())) return 1;
     }
-    Figures engine;
-    Figures loop;
-    if (!MeasureInChild(MeasureEngine, folder, &engine) || !MeasureInChild(MeasureLoop, folder, &loop)) {
-        fprintf(stderr, "engine_bench: a measurement failed\n");
-        return 1;
+    // Rounds alternate between the two sides, so slow spells of the machine hit both.
+    std::vector<Figures> engine_rounds(kRounds);
+    std::vector<Figures> loop_rounds(kRounds);
+    for (int round = 0; round < kRounds; ++round) {
+        if (!MeasureInChild(MeasureEngine, folder, &engine_rounds[round]) ||
+            !MeasureInChild(MeasureLoop, folder, &loop_rounds[round])) {
+            fprintf(stderr, "engine_bench: a measurement failed\n");
+            return 1;
+        }
     }
+    const Figures engine = Median(engine_rounds);
+    const Figures loop = Median(loop_rounds);
     printf("model %s, %d threads\n", (folder / "model.gguf").c_str(),
            ResolveThreadCount(-1, std::thread::hardware_concurrency()));
-    printf("%-40s %12s %12s  %-8s %8s\n", "", "engine", "plain loop", "unit", "ratio");
+    printf("medians of %d rounds\n%-40s %12s %12s  %-8s %8s\n", kRounds, "", "engine", "plain loop", "unit",
+           "ratio");
     PrintRow("load", engine.load_ms, loop.load_ms, "ms");
     PrintRow("prompt, 1000 tokens", engine.prompt_tokens_per_s, loop.prompt_tokens_per_s, "tok/s");
     PrintRow("generation, 256 tokens", engine.generated_tokens_per_s, loop.generated_tokens_per_s, "tok/s");
