@@ -96,6 +96,7 @@ protected:
              "; document.getElementById('send-btn').click(); return true;");
     }
     void Snapshot(const std::string& name) {
+        usleep(400 * 1000);  // let the newest row finish fading in
         std::string folder = VELKIN_SCREENSHOT_DIR;
         mkdir(folder.c_str(), 0755);
         EXPECT_TRUE(SnapshotPage(&session, folder + "/" + name + ".png")) << "snapshot " << name;
