@@ -234,6 +234,7 @@ TEST(Generation, AReplyThatFillsTheCacheEndsWithoutError) {
         EXPECT_EQ(CountOf(received, WM_APP_TOKEN), c.pieces) << c.prompt_tokens;
         EXPECT_EQ(engine->n_past, 512) << c.prompt_tokens;
         EXPECT_EQ(engine->cached_tokens.size(), 512u) << c.prompt_tokens;
+        EXPECT_EQ(llama_memory_seq_pos_max(llama_get_memory(engine->ctx), 0), 511) << "the failed token left no trace";
     }
 }
 
