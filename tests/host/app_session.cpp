@@ -4,6 +4,7 @@
 #include "test_hook_client.h"
 
 #include <fcntl.h>
+#include <ftw.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -186,4 +187,11 @@ void EndSession(AppSession* session) {
         waitpid(session->pid, &status, 0);
         session->pid = -1;
     }
+}
+
+void RemoveAppFolder(AppSession* session) {
+    if (session->folder.empty()) return;
+    auto remove_entry = [](const char* path, const struct stat*, int, struct FTW*) { return remove(path); };
+    nftw(session->folder.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
+    session->folder.clear();
 }

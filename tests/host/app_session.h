@@ -50,5 +50,8 @@ int WaitForExit(AppSession* session, int timeout_ms);
 // Kills a program still running and disconnects. Safe to call twice.
 void EndSession(AppSession* session);
 
+// Removes the session's folder with everything in it (after EndSession).
+void RemoveAppFolder(AppSession* session);
+
 // The whole content of a file, or "" when it cannot be read.
 std::string ReadFileBytes(const std::string& path);

@@ -46,7 +46,11 @@ class WholeApp : public ::testing::Test {
 protected:
     AppSession session;
 
-    void TearDown() override { EndSession(&session); }
+    // A passing test leaves nothing behind; a failing one keeps its folder to look at.
+    void TearDown() override {
+        EndSession(&session);
+        if (!HasFailure()) RemoveAppFolder(&session);
+    }
 
     // A fresh folder with the program; the model is up to the test.
     bool Prepare(const std::string& program = VELKIN_TEST_APP) {
@@ -285,6 +289,7 @@ TEST_F(WholeApp, ModelProblemsEndInAnErrorRowWithControlsEnabled) {
         struct stat log_info;
         EXPECT_EQ(stat((session.folder + "velkin.log").c_str(), &log_info) == 0, c.writes_log);
         EndSession(&session);
+        if (!HasFailure()) RemoveAppFolder(&session);
     }
 }
 
