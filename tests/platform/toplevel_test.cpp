@@ -99,6 +99,29 @@ TEST_F(Toplevel, TheCloseButtonAsksAndTheWindowStaysUntilDestroyed) {
     EXPECT_EQ(seen.messages.back(), (UINT)WM_DESTROY);
 }
 
+// GTK's report of a state change, as the window manager would cause it.
+void SendWindowState(HWND window, GdkWindowState changed, GdkWindowState now) {
+    GdkEvent* event = gdk_event_new(GDK_WINDOW_STATE);
+    event->window_state.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(window->toplevel)));
+    event->window_state.changed_mask = changed;
+    event->window_state.new_window_state = now;
+    gtk_widget_event(window->toplevel, event);
+    gdk_event_free(event);
+}
+
+TEST_F(Toplevel, MinimisingReportsSizeMinimizedAndRestoringTheClientSize) {
+    ShowWindow(window, SW_SHOW);
+    PumpFor(100);
+    seen.messages.clear();
+    seen.sizes.clear();
+    SendWindowState(window, GDK_WINDOW_STATE_ICONIFIED, GDK_WINDOW_STATE_ICONIFIED);
+    ASSERT_EQ(seen.messages, std::vector<UINT>{WM_SIZE});
+    EXPECT_TRUE(seen.sizes.empty()) << "a minimised window reports no client size";
+    SendWindowState(window, GDK_WINDOW_STATE_ICONIFIED, (GdkWindowState)0);
+    ASSERT_EQ(seen.sizes.size(), 1u);
+    EXPECT_EQ(seen.sizes[0], std::make_pair(640, 480));
+}
+
 // --- the message box ---
 
 struct BoxCheck {
