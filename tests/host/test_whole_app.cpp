@@ -23,7 +23,9 @@ const int kReplyMs = 60000;
 const int kExitMs = 30000;
 
 const std::string kWarningSign = "\xE2\x9A\xA0\xEF\xB8\x8F  ";  // the error row's sign and two spaces
-const std::string kGreeting = "Hi \xF0\x9F\x98\x80 I am **Tamsy**.\n\n```js\nlet a = 1;\n```";
+// A reply of one byte per token, under the greeting's 120-token limit.
+const std::string kGreeting =
+    "Hi \xF0\x9F\x98\x80 I am **Tamsy**.\n\n- one\n- [docs](https://example.com/)\n\n```js\nlet a = 1;\n```";
 
 // Page facts, as scripts.
 const std::string kStatus = "document.getElementById('status-text').textContent";
@@ -101,6 +103,7 @@ protected:
     }
     void Snapshot(const std::string& name) {
         usleep(400 * 1000);  // let the newest row finish fading in
+        Eval("await new Promise(done => requestAnimationFrame(() => requestAnimationFrame(done))); return true;");
         std::string folder = VELKIN_SCREENSHOT_DIR;
         mkdir(folder.c_str(), 0755);
         EXPECT_TRUE(SnapshotPage(&session, folder + "/" + name + ".png")) << "snapshot " << name;
@@ -125,6 +128,11 @@ TEST_F(WholeApp, GreetsAnswersStartsANewChatAndClosesCleanly) {
     EXPECT_EQ(Eval("return " + kLastBubble + ".textContent.includes('\\uFFFD');"), "false");
     EXPECT_EQ(Eval("return document.getElementById('loading-state');"), "null");
     Snapshot("greeting");
+
+    // A link in a reply goes to the default browser, not into the view.
+    Eval(kLastBubble + ".querySelector('a').click(); return true;");
+    usleep(1000 * 1000);
+    ASSERT_TRUE(WaitFor(kRowCount + " === 1", "the chat page to stay after a link click", 5000));
 
     // A sent message is answered below it.
     Send("What can you do?");
