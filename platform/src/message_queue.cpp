@@ -3,6 +3,7 @@
 // GLib main loop running inside GetMessageW while it waits.
 #include <deque>
 #include <mutex>
+#include <new>
 #include <unordered_set>
 
 #include "window_record.h"
@@ -84,7 +85,11 @@ BOOL WINAPI PostMessageW(HWND window, UINT message, WPARAM wparam, LPARAM lparam
         posted.wParam = wparam;
         posted.lParam = lparam;
         posted.time = MessageTime();
-        queue.messages.push_back(posted);
+        try {
+            queue.messages.push_back(posted);
+        } catch (const std::bad_alloc&) {
+            return FALSE;  // out of memory: refused, never thrown into the poster
+        }
     }
     g_main_context_wakeup(nullptr);  // never blocks; wakes GetMessageW's wait
     return TRUE;

@@ -66,7 +66,12 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stack_size,
                            LPTHREAD_START_ROUTINE routine, LPVOID parameter, DWORD flags,
                            LPDWORD thread_id) {
     if (routine == nullptr || flags != 0) return nullptr;  // suspended start is not offered
-    auto completion = std::make_shared<ThreadCompletion>();
+    std::shared_ptr<ThreadCompletion> completion;
+    try {
+        completion = std::make_shared<ThreadCompletion>();
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
     ThreadStart* start = new (std::nothrow) ThreadStart{routine, parameter, completion};
     ThreadHandle* handle = new (std::nothrow) ThreadHandle{completion};
     if (start == nullptr || handle == nullptr) {

@@ -88,7 +88,20 @@ bool IsToplevel(HWND window) {
 
 bool EnsureGtk() {
     static int state = 0;  // 0 not tried, 1 ready, -1 no display
-    if (state == 0) state = gtk_init_check(nullptr, nullptr) ? 1 : -1;
+    if (state == 0) {
+        // Without argv GTK has no program name; desktops match windows to
+        // their entry by it.
+        if (g_get_prgname() == nullptr) {
+            char* path = g_file_read_link("/proc/self/exe", nullptr);
+            if (path != nullptr) {
+                char* name = g_path_get_basename(path);
+                g_set_prgname(name);
+                g_free(name);
+                g_free(path);
+            }
+        }
+        state = gtk_init_check(nullptr, nullptr) ? 1 : -1;
+    }
     return state == 1;
 }
 

@@ -105,6 +105,8 @@ TEST_F(WebNavigation, CancelledNavigationsNeverLoad) {
         {"link to a new window", R"({"do":"click","id":"blank"})", "https://example.com/new"},
         {"window.open", R"({"do":"open","url":"https://example.org/y"})", "https://example.org/y"},
         {"location change", R"({"do":"go","url":"http://example.net/"})", "http://example.net/"},
+        // Reported as WebKit normalises it, so a capital scheme cannot slip past the check.
+        {"capital scheme", R"({"do":"go","url":"HTTPS://Example.net/Caps"})", "https://example.net/Caps"},
         {"virtual host, refused", R"({"do":"go","url":")" + std::string(VELKIN_ASSET_BASE) +
                                       R"(blocked.html"})",
          std::string("https://") + kHost + "/blocked.html"},
