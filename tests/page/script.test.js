@@ -157,6 +157,20 @@ describe('rows and grouping', () => {
     assert.deepEqual(await controls(page), IDLE);
   });
 
+  it('a table wider than the bubble can be scrolled into view; long words wrap', async () => {
+    const page = await fresh();
+    await greet(page, ['x'.repeat(300) + '\n\n| ' + 'z'.repeat(200) + ' | end |\n|---|---|\n| c | d |']);
+    const view = await page.evaluate(() => {
+      const bubble = document.querySelector('.bubble.assistant');
+      const p = bubble.querySelector('p');
+      bubble.scrollLeft = 1e6;
+      const last = bubble.querySelectorAll('th')[1].getBoundingClientRect();
+      const box = bubble.getBoundingClientRect();
+      return { wraps: p.scrollWidth <= p.clientWidth, endVisible: last.right <= box.right && last.left >= box.left };
+    });
+    assert.deepEqual(view, { wraps: true, endVisible: true });
+  });
+
   it('new chat: the click only asks; the host answer clears rows and keeps controls', async () => {
     const page = await fresh();
     await greet(page);
