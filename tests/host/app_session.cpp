@@ -39,6 +39,31 @@ bool CopyFile(const std::string& from, const std::string& to, mode_t mode) {
 
 std::string BaseName(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
 
+bool WriteText(const std::string& path, const std::string& text) {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file << text;
+    file.close();
+    return file.good();
+}
+
+// The desktop's default handler for web addresses, for this folder only: a
+// script that appends each address it is asked to open to opened-addresses.txt.
+bool WriteRecordingBrowser(const std::string& folder) {
+    std::string script = folder + "record-address.sh";
+    std::string applications = folder + "xdg-data/applications";
+    mkdir((folder + "xdg-data").c_str(), 0755);
+    mkdir(applications.c_str(), 0755);
+    mkdir((folder + "xdg-config").c_str(), 0755);
+    return WriteText(script, "#!/bin/sh\nprintf '%s\\n' \"$1\" >> \"" + folder + "opened-addresses.txt\"\n") &&
+           chmod(script.c_str(), 0755) == 0 &&
+           WriteText(applications + "/velkin-test-browser.desktop",
+                     "[Desktop Entry]\nType=Application\nName=Recording browser\nExec=\"" + script + "\" %u\n"
+                     "MimeType=x-scheme-handler/http;x-scheme-handler/https;\n") &&
+           WriteText(folder + "xdg-config/mimeapps.list",
+                     "[Default Applications]\nx-scheme-handler/http=velkin-test-browser.desktop\n"
+                     "x-scheme-handler/https=velkin-test-browser.desktop\n");
+}
+
 }  // namespace
 
 std::string ReadFileBytes(const std::string& path) {
@@ -71,7 +96,7 @@ bool PrepareAppFolder(const std::string& name, const std::string& program, AppSe
             return false;
         }
     }
-    return true;
+    return WriteRecordingBrowser(session->folder) || (*error = "cannot write the recording browser", false);
 }
 
 int WaitForExit(AppSession* session, int timeout_ms) {
@@ -108,13 +133,12 @@ bool StartApp(AppSession* session, int timeout_ms, std::string* error) {
     }
     if (pid == 0) {
         // The folder is the program's whole world: its hook, its web data,
-        // and no desktop handlers, so a link handed outside opens nothing.
+        // and a default browser that only records what it is given.
         if (chdir(session->folder.c_str()) != 0) _exit(120);
         setenv("VELKIN_TEST_HOOK", session->hook_socket.c_str(), 1);
         setenv("VELKIN_TEST_WEB_DATA_DIR", (session->folder + "web-data").c_str(), 1);
         setenv("HOME", session->folder.c_str(), 1);
         setenv("XDG_DATA_HOME", (session->folder + "xdg-data").c_str(), 1);
-        setenv("XDG_DATA_DIRS", (session->folder + "xdg-data").c_str(), 1);
         setenv("XDG_CONFIG_HOME", (session->folder + "xdg-config").c_str(), 1);
         setenv("XDG_CACHE_HOME", (session->folder + "xdg-cache").c_str(), 1);
         // Idle decoding threads sleep instead of spinning, so parallel tests share the CPU.
@@ -166,6 +190,13 @@ bool SnapshotPage(AppSession* session, const std::string& path) {
            SendTestHookRequest(session->client, "{\"snapshot\":" + TestHookQuote(path) + "}", &response,
                                kRequestTimeoutMs) &&
            response.find("\"ok\":true") != std::string::npos;
+}
+
+bool DescribeWindow(AppSession* session, std::string* description) {
+    std::string response;
+    return session->client != nullptr &&
+           SendTestHookRequest(session->client, "{\"windows\":true}", &response, kRequestTimeoutMs) &&
+           TestHookValue(response, description);
 }
 
 bool CloseApp(AppSession* session) {

@@ -40,6 +40,10 @@ bool WaitInPage(AppSession* session, const std::string& condition, int timeout_m
 // Asks the hook for a PNG of the window at `path`.
 bool SnapshotPage(AppSession* session, const std::string& path);
 
+// The hook's description of the main window (JSON: visible, title, width,
+// height) in *description. False when the hook did not answer.
+bool DescribeWindow(AppSession* session, std::string* description);
+
 // Asks the program to close its window as the user would.
 bool CloseApp(AppSession* session);
 

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -112,6 +113,16 @@ protected:
         EXPECT_TRUE(CloseApp(&session));
         return WaitForExit(&session, kExitMs);
     }
+    // The addresses handed to the default browser, once `count` have arrived (or after 10 s).
+    std::string WaitForOpenedAddresses(int count) {
+        std::string opened;
+        for (int waited = 0; waited < 10000; waited += 50) {
+            opened = ReadFileBytes(session.folder + "opened-addresses.txt");
+            if (std::count(opened.begin(), opened.end(), '\n') >= count) break;
+            usleep(50 * 1000);
+        }
+        return opened;
+    }
     bool IsRunning() { return session.pid > 0 && waitpid(session.pid, nullptr, WNOHANG) == 0; }
 };
 
@@ -122,6 +133,9 @@ TEST_F(WholeApp, GreetsAnswersStartsANewChatAndClosesCleanly) {
 
     // The greeting streams in and renders as markdown; its emoji came as four byte tokens.
     ASSERT_TRUE(WaitFor(kStatus + " === 'Ready' && " + kRowCount + " === 1 && " + kControlsIdle, "the greeting"));
+    std::string window;
+    EXPECT_TRUE(DescribeWindow(&session, &window));
+    EXPECT_NE(window.find("\"visible\":true,\"title\":\"Velkin 1.0\""), std::string::npos) << window;
     ExpectPageText(kLastBubble + "._rawText", kGreeting);
     ExpectPageText(kLastBubble + ".querySelector('strong').textContent", "Tamsy");
     ExpectPageText(kLastBubble + ".querySelector('.code-block code').textContent", "let a = 1;");
@@ -131,7 +145,7 @@ TEST_F(WholeApp, GreetsAnswersStartsANewChatAndClosesCleanly) {
 
     // A link in a reply goes to the default browser, not into the view.
     Eval(kLastBubble + ".querySelector('a').click(); return true;");
-    usleep(1000 * 1000);
+    EXPECT_EQ(WaitForOpenedAddresses(1), "https://example.com/\n");
     ASSERT_TRUE(WaitFor(kRowCount + " === 1", "the chat page to stay after a link click", 5000));
 
     // A sent message is answered below it.
@@ -333,10 +347,14 @@ TEST_F(WholeApp, LookAlikeAddressesDoNotReplaceThePage) {
 
     const char* addresses[] = {"https://app.velkin.local.attacker.example/",
                                "https://app.velkin.local:x@attacker.example/", "http://app.velkin.local/"};
+    // Each goes to the default browser, and the chat stays in the view.
+    std::string expected;
+    int n_opened = 0;
     for (const char* address : addresses) {
         SCOPED_TRACE(address);
         Eval("window.location.href = " + Quote(address) + "; return true;");
-        usleep(1000 * 1000);
+        expected += std::string(address) + "\n";
+        EXPECT_EQ(WaitForOpenedAddresses(++n_opened), expected);
         EXPECT_TRUE(WaitFor("document.getElementById('messages-inner') !== null && " + kRowCount + " === 1",
                             "the chat page to stay", 5000));
     }
