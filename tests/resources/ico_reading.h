@@ -12,16 +12,6 @@
 
 using Bytes = std::vector<unsigned char>;
 
-// The seven images of the program's icon, smallest first: the size, the
-// width and height byte of its entry (0 stands for 256) and its stored bytes.
-struct IconRow {
-  int size;
-  int width_byte;
-  uint32_t byte_count;
-};
-inline const IconRow kIconRows[] = {{16, 16, 1128},  {24, 24, 2440},    {32, 32, 4264},    {48, 48, 9640},
-                                    {64, 64, 16936}, {128, 128, 67624}, {256, 0, 270376}};
-
 inline Bytes ReadWholeFile(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
   return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());

@@ -13,6 +13,16 @@ namespace {
 const uint32_t kTypeIcon = 3, kTypeGroupIcon = 14, kTypeVersion = 16, kTypeManifest = 24;
 const uint32_t kEnglishUnitedStates = 1033;
 
+// The seven images of the program's icon, smallest first: the size, the
+// width and height byte of its entry (0 stands for 256) and its stored bytes.
+struct IconRow {
+  int size;
+  int width_byte;
+  uint32_t byte_count;
+};
+const IconRow kIconRows[] = {{16, 16, 1128},  {24, 24, 2440},    {32, 32, 4264},    {48, 48, 9640},
+                             {64, 64, 16936}, {128, 128, 67624}, {256, 0, 270376}};
+
 const char kManifest[] =
     "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n"
     "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">\r\n"
