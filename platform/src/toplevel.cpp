@@ -173,6 +173,8 @@ BOOL WINAPI ShowWindow(HWND window, int show) {
         gtk_widget_show(window->toplevel);
         break;
     }
+    // Sent now: the program may block next (WM_CLOSE hides, then waits for a worker).
+    gdk_display_flush(gtk_widget_get_display(window->toplevel));
     return was_visible;
 }
 

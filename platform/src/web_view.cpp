@@ -97,6 +97,9 @@ void RunSoon(std::function<void()> fn) {
         task, [](gpointer data) { delete (std::function<void()>*)data; });
 }
 
+// False once the view's window is gone and the view with it.
+bool IsViewOpen(CoreWebView* core) { return gtk_widget_get_parent(GTK_WIDGET(core->view)) != nullptr; }
+
 // --- event arguments ---
 
 class NavigationStartingArgs final : public ICoreWebView2NavigationStartingEventArgs {
@@ -223,7 +226,6 @@ bool ReportNavigation(CoreWebView* core, const std::u16string& address) {
     for (auto& handler : handlers) handler->Invoke(core, args);
     bool allowed = !args->cancelled();
     args->Release();
-    if (allowed) core->page_listening = false;  // a new document will have to listen again
     return allowed;
 }
 
@@ -317,6 +319,12 @@ gboolean OnBridgeMessage(WebKitUserContentManager*, JSCValue* value, WebKitScrip
     for (auto& handler : handlers) handler->Invoke(core, args);
     args->Release();
     return TRUE;
+}
+
+// A new document replaces the old one (a jump within the page does not):
+// messages wait until the new one listens.
+void OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
+    if (event == WEBKIT_LOAD_COMMITTED) ((CoreWebView*)data)->page_listening = false;
 }
 
 gboolean OnContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*, WebKitHitTestResult*,
@@ -432,6 +440,7 @@ CoreWebView* MakeCoreWebView(HWND parent) {
     g_signal_connect(view, "decide-policy", G_CALLBACK(OnDecidePolicy), core);
     g_signal_connect(view, "context-menu", G_CALLBACK(OnContextMenu), core);
     g_signal_connect(view, "create", G_CALLBACK(OnCreateWindow), core);
+    g_signal_connect(view, "load-changed", G_CALLBACK(OnLoadChanged), core);
 
     RECT client;
     GetClientRect(parent, &client);
@@ -538,6 +547,7 @@ HRESULT CoreWebView::NavigateToString(LPCWSTR html) {
     ComPtr<CoreWebView> keep(this);
     RunSoon([keep]() {
         CoreWebView* core = keep.Get();
+        if (!IsViewOpen(core)) return;  // its window went meanwhile
         std::string address = PageAddress();
         // Reported as the layer's own address: not http or https.
         if (!ReportNavigation(core, Utf8ToUtf16(address.c_str()))) return;
@@ -556,6 +566,7 @@ HRESULT CoreWebView::PostWebMessageAsJson(LPCWSTR json) {
         waiting_messages.push_back(script);
         return S_OK;
     }
+    if (!IsViewOpen(this)) return kAborted;
     webkit_web_view_evaluate_javascript(view, script.c_str(), (gssize)script.size(), nullptr,
                                         nullptr, nullptr, nullptr, nullptr);
     return S_OK;

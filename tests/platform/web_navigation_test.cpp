@@ -118,6 +118,12 @@ TEST_F(WebNavigation, CancelledNavigationsNeverLoad) {
     for (const std::string& message : harness.received) EXPECT_NE(message, "\"blocked page ran\"");
 }
 
+TEST_F(WebNavigation, AJumpWithinThePageKeepsMessagesFlowing) {
+    std::string page = VELKIN_ASSET_BASE;
+    EXPECT_EQ(AddressAfter(R"({"do":"go","url":"#section"})"), page + "#section");
+    EXPECT_EQ(AddressAfter(R"({"do":"go","url":"#other"})"), page + "#other");
+}
+
 TEST_F(WebNavigation, AllowedNavigationsLoadInTheViewAndReadAsHttpsOnTheVirtualHost) {
     const std::string second = std::string(VELKIN_ASSET_BASE) + "second.html";
     harness.view->PostWebMessageAsJson(Wide(R"({"do":"click","id":"mapped"})").c_str());
