@@ -77,7 +77,7 @@ bool PrepareAppFolder(const std::string& name, const std::string& program, AppSe
                       std::string* error) {
     std::string base = VELKIN_TEST_WORK_DIR;
     mkdir(base.c_str(), 0755);
-    std::string pattern = base + "/" + name + "-XXXXXX";
+    std::string pattern = base + "/" + name.substr(0, 16) + "-XXXXXX";
     std::vector<char> folder(pattern.begin(), pattern.end());
     folder.push_back('\0');
     if (mkdtemp(folder.data()) == nullptr) {
@@ -86,8 +86,11 @@ bool PrepareAppFolder(const std::string& name, const std::string& program, AppSe
     }
     session->folder = std::string(folder.data()) + "/";
     session->program_name = BaseName(program);
-    // Short socket name: a Unix socket path must stay under 108 bytes.
     session->hook_socket = session->folder + "hook";
+    if (session->hook_socket.size() >= 108) {  // the limit of a Unix socket's path
+        *error = "the build folder is too deep for the hook's socket: " + session->hook_socket;
+        return false;
+    }
     const std::string files[] = {program, std::string(VELKIN_ASSET_DIR) + "/highlight.min.js",
                                  std::string(VELKIN_ASSET_DIR) + "/hljs-theme.min.css"};
     for (const auto& file : files) {
