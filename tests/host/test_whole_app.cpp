@@ -48,10 +48,17 @@ std::string Quote(const std::string& text) { return TestHookQuote(text); }
 class WholeApp : public ::testing::Test {
 protected:
     AppSession session;
+    std::string piped_model;
+    std::thread feeder;
+    std::atomic<bool> feeding_done{false};
+
+    static void SetUpTestSuite() { signal(SIGPIPE, SIG_IGN); }
 
     // A passing test leaves nothing behind; a failing one keeps its folder to look at.
     void TearDown() override {
         EndSession(&session);
+        feeding_done = true;
+        if (feeder.joinable()) feeder.join();
         if (!HasFailure()) RemoveAppFolder(&session);
     }
 
@@ -122,6 +129,33 @@ protected:
             usleep(50 * 1000);
         }
         return opened;
+    }
+    // model.gguf as a pipe: the model load blocks until FeedModelPipe.
+    bool MakeModelPipe() {
+        std::string error;
+        if (!WriteTinyModel(ScriptedReply("Hi."), session.folder + "fed-model.gguf", &error)) {
+            ADD_FAILURE() << error;
+            return false;
+        }
+        piped_model = ReadFileBytes(session.folder + "fed-model.gguf");
+        return mkfifo((session.folder + "model.gguf").c_str(), 0644) == 0;
+    }
+    // Writes the model into the pipe as often as the loader opens it, until TearDown.
+    void FeedModelPipe() {
+        std::string path = session.folder + "model.gguf";
+        feeder = std::thread([this, path] {
+            while (!feeding_done) {
+                int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK);  // fails until a reader has it open
+                if (fd < 0) {
+                    usleep(20 * 1000);
+                    continue;
+                }
+                fcntl(fd, F_SETFL, 0);
+                ssize_t written = write(fd, piped_model.data(), piped_model.size());
+                (void)written;  // a reader that stops early may open the pipe again
+                close(fd);
+            }
+        });
     }
     bool IsRunning() { return session.pid > 0 && waitpid(session.pid, nullptr, WNOHANG) == 0; }
 };
@@ -216,16 +250,7 @@ TEST_F(WholeApp, ClosingDuringAReplyStopsItAndExitsWithZero) {
 
 TEST_F(WholeApp, ClosingDuringTheLoadWaitsForItAndExitsWithZero) {
     ASSERT_TRUE(Prepare());
-    // The model is a pipe: the load blocks until the test feeds it.
-    std::string model_path = session.folder + "model.gguf";
-    ASSERT_EQ(mkfifo(model_path.c_str(), 0644), 0);
-    std::string model_bytes;
-    {
-        std::string error;
-        std::string file = session.folder + "fed-model.gguf";
-        ASSERT_TRUE(WriteTinyModel(ScriptedReply("Hi."), file, &error)) << error;
-        model_bytes = ReadFileBytes(file);
-    }
+    ASSERT_TRUE(MakeModelPipe());
     ASSERT_TRUE(Start());
     ASSERT_TRUE(WaitFor(kStatus + " === 'Loading model\\u2026'", "the loading status"));
     EXPECT_TRUE(CloseApp(&session));
@@ -233,28 +258,29 @@ TEST_F(WholeApp, ClosingDuringTheLoadWaitsForItAndExitsWithZero) {
     // The hidden window waits for the load to end.
     usleep(1500 * 1000);
     EXPECT_TRUE(IsRunning()) << "the program ended while its model was still loading";
+    FeedModelPipe();
+    EXPECT_EQ(WaitForExit(&session, kExitMs), 0);
+}
 
-    // Feed the pipe, as often as the loader opens it, until the program ends.
-    std::atomic<bool> done{false};
-    std::thread feeder([&] {
-        signal(SIGPIPE, SIG_IGN);
-        while (!done) {
-            int fd = open(model_path.c_str(), O_WRONLY | O_NONBLOCK);
-            if (fd < 0) {
-                usleep(20 * 1000);
-                continue;
-            }
-            fcntl(fd, F_SETFL, 0);
-            if (write(fd, model_bytes.data(), model_bytes.size()) < 0) {
-                // the reader went away; it may open the pipe again
-            }
-            close(fd);
-        }
-    });
-    int exit_code = WaitForExit(&session, kExitMs);
-    done = true;
-    feeder.join();
-    EXPECT_EQ(exit_code, 0);
+TEST_F(WholeApp, NewChatWhileTheModelLoadsIsIgnored) {
+    ASSERT_TRUE(Prepare());
+    ASSERT_TRUE(MakeModelPipe());
+    ASSERT_TRUE(Start());
+    ASSERT_TRUE(WaitFor(kStatus + " === 'Loading model\\u2026'", "the loading status"));
+
+    // The page keeps New Chat disabled while loading; a message sent anyway must not reset the engine.
+    Eval("window.chrome.webview.postMessage({type: 'new_chat'}); return true;");
+    usleep(1000 * 1000);
+    ExpectPageText(kStatus, "Loading model\u2026");
+    EXPECT_EQ(Eval("return " + kRowCount + ";"), "0");
+
+    // The load then ends in its one outcome row, whatever the pipe lets the library read.
+    FeedModelPipe();
+    ASSERT_TRUE(WaitFor(kRowCount + " === 1 && " + kControlsIdle, "the load's outcome"));
+    usleep(500 * 1000);
+    EXPECT_EQ(Eval("return " + kRowCount + ";"), "1");
+    EXPECT_EQ(Eval("return " + kLastBubble + ".textContent.includes('Engine is not initialized');"), "false");
+    EXPECT_EQ(CloseAndWait(), 0);
 }
 
 struct BadModelCase {
