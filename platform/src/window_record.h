@@ -4,15 +4,12 @@
 
 #include <gtk/gtk.h>
 
-#include <string>
 
 #include "windows.h"
 
 struct PlatformWindow {
     WNDPROC procedure = nullptr;
     LONG_PTR user_data = 0;
-    HINSTANCE instance = nullptr;
-    std::u16string title;
     bool message_only = false;
     bool destroying = false;
     // Top-level windows only: the GTK window and its client area, which the

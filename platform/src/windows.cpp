@@ -3,6 +3,7 @@
 // DefWindowProcW and the user-data slot. UI thread.
 #include <map>
 #include <new>
+#include <string>
 
 #include "window_record.h"
 
@@ -13,7 +14,6 @@ namespace {
 
 struct WindowClass {
     WNDPROC procedure = nullptr;
-    HINSTANCE instance = nullptr;
     HICON icon = nullptr;
     HICON small_icon = nullptr;
     ATOM atom = 0;
@@ -42,7 +42,6 @@ ATOM WINAPI RegisterClassExW(const WNDCLASSEXW* window_class) {
     if (FindClass(name) != nullptr) return 0;  // already registered
     WindowClass entry;
     entry.procedure = window_class->lpfnWndProc;
-    entry.instance = window_class->hInstance;
     entry.icon = window_class->hIcon;
     entry.small_icon = window_class->hIconSm != nullptr ? window_class->hIconSm : window_class->hIcon;
     entry.atom = g_next_atom++;
@@ -72,9 +71,7 @@ HWND WINAPI CreateWindowExW(DWORD ex_style, LPCWSTR class_name, LPCWSTR title, D
     PlatformWindow* window = new (std::nothrow) PlatformWindow();
     if (window == nullptr) return nullptr;
     window->procedure = window_class->procedure;
-    window->instance = instance;
     window->message_only = message_only;
-    if (title != nullptr) window->title = title;
 
     CREATESTRUCTW create;
     create.lpCreateParams = param;
