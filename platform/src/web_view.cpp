@@ -100,18 +100,23 @@ void RunSoon(std::function<void()> fn) {
 // False once the view's window is gone and the view with it.
 bool IsViewOpen(CoreWebView* core) { return gtk_widget_get_parent(GTK_WIDGET(core->view)) != nullptr; }
 
+// QueryInterface of an object that offers IUnknown and its one interface.
+HRESULT AnswerQuery(IUnknown* self, REFIID own, REFIID riid, void** object) {
+    if (object == nullptr) return E_POINTER;
+    *object = nullptr;
+    if (riid != IID_IUnknown && riid != own) return E_NOINTERFACE;
+    *object = self;  // single inheritance: the interface and IUnknown share the address
+    self->AddRef();
+    return S_OK;
+}
+
 // --- event arguments ---
 
 class NavigationStartingArgs final : public ICoreWebView2NavigationStartingEventArgs {
 public:
     explicit NavigationStartingArgs(std::u16string uri) : uri_(std::move(uri)) {}
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-        if (object == nullptr) return E_POINTER;
-        *object = nullptr;
-        if (riid != IID_IUnknown && riid != kIid) return E_NOINTERFACE;
-        *object = static_cast<ICoreWebView2NavigationStartingEventArgs*>(this);
-        AddRef();
-        return S_OK;
+        return AnswerQuery(this, kIid, riid, object);
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
     ULONG STDMETHODCALLTYPE Release() override {
@@ -140,12 +145,7 @@ class WebMessageArgs final : public ICoreWebView2WebMessageReceivedEventArgs {
 public:
     explicit WebMessageArgs(std::u16string json) : json_(std::move(json)) {}
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-        if (object == nullptr) return E_POINTER;
-        *object = nullptr;
-        if (riid != IID_IUnknown && riid != kIid) return E_NOINTERFACE;
-        *object = static_cast<ICoreWebView2WebMessageReceivedEventArgs*>(this);
-        AddRef();
-        return S_OK;
+        return AnswerQuery(this, kIid, riid, object);
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
     ULONG STDMETHODCALLTYPE Release() override {
@@ -170,12 +170,7 @@ class ViewSettings final : public ICoreWebView2Settings {
 public:
     explicit ViewSettings(CoreWebView* core) : core_(core) {}
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-        if (object == nullptr) return E_POINTER;
-        *object = nullptr;
-        if (riid != IID_IUnknown && riid != kIid) return E_NOINTERFACE;
-        *object = static_cast<ICoreWebView2Settings*>(this);
-        AddRef();
-        return S_OK;
+        return AnswerQuery(this, kIid, riid, object);
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
     ULONG STDMETHODCALLTYPE Release() override {
@@ -338,12 +333,7 @@ class ViewController final : public ICoreWebView2Controller {
 public:
     explicit ViewController(CoreWebView* core) : core_(core) {}
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-        if (object == nullptr) return E_POINTER;
-        *object = nullptr;
-        if (riid != IID_IUnknown && riid != kIid) return E_NOINTERFACE;
-        *object = static_cast<ICoreWebView2Controller*>(this);
-        AddRef();
-        return S_OK;
+        return AnswerQuery(this, kIid, riid, object);
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
     ULONG STDMETHODCALLTYPE Release() override {
@@ -382,12 +372,7 @@ private:
 class Environment final : public ICoreWebView2Environment {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-        if (object == nullptr) return E_POINTER;
-        *object = nullptr;
-        if (riid != IID_IUnknown && riid != kIid) return E_NOINTERFACE;
-        *object = static_cast<ICoreWebView2Environment*>(this);
-        AddRef();
-        return S_OK;
+        return AnswerQuery(this, kIid, riid, object);
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
     ULONG STDMETHODCALLTYPE Release() override {
