@@ -127,7 +127,10 @@ const int kRequestTimeoutMs = 15000;
 
 }  // namespace
 
-bool StartApp(AppSession* session, int timeout_ms, std::string* error) {
+namespace {
+
+// Starts the program in its folder; its standard error goes to stderr.txt there.
+bool Launch(AppSession* session, bool with_display, std::string* error) {
     std::string program = session->folder + session->program_name;
     pid_t pid = fork();
     if (pid < 0) {
@@ -146,10 +149,25 @@ bool StartApp(AppSession* session, int timeout_ms, std::string* error) {
         setenv("XDG_CACHE_HOME", (session->folder + "xdg-cache").c_str(), 1);
         // Idle decoding threads sleep instead of spinning, so parallel tests share the CPU.
         setenv("OMP_WAIT_POLICY", "PASSIVE", 1);
+        if (!with_display) {
+            unsetenv("DISPLAY");
+            unsetenv("WAYLAND_DISPLAY");
+        }
+        int log = open((session->folder + "stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (log >= 0) dup2(log, STDERR_FILENO);
         execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
         _exit(121);
     }
     session->pid = pid;
+    return true;
+}
+
+}  // namespace
+
+bool StartAppWithoutDisplay(AppSession* session, std::string* error) { return Launch(session, false, error); }
+
+bool StartApp(AppSession* session, int timeout_ms, std::string* error) {
+    if (!Launch(session, true, error)) return false;
     session->client = new TestHookClient();
     if (!ConnectTestHook(session->hook_socket, timeout_ms, session->client)) {
         *error = "the program's test hook did not listen at " + session->hook_socket + " within " +

@@ -28,6 +28,9 @@ bool PrepareAppFolder(const std::string& name, const std::string& program, AppSe
 // hook once it listens (at most `timeout_ms`). False with a reason in *error.
 bool StartApp(AppSession* session, int timeout_ms, std::string* error);
 
+// Starts the program in its folder with no display to open; no hook.
+bool StartAppWithoutDisplay(AppSession* session, std::string* error);
+
 // Evaluates `script` in the page; its value as JSON text in *result. False
 // when the hook answered with an error or did not answer.
 bool EvalInPage(AppSession* session, const std::string& script, std::string* result);

@@ -283,6 +283,18 @@ TEST_F(WholeApp, NewChatWhileTheModelLoadsIsIgnored) {
     EXPECT_EQ(CloseAndWait(), 0);
 }
 
+TEST_F(WholeApp, NoWindowEndsWithItsMessageAndExitCodeOne) {
+    ASSERT_TRUE(Prepare());
+    ASSERT_TRUE(WriteModel(ScriptedReply("Hi.")));
+    std::string error;
+    ASSERT_TRUE(StartAppWithoutDisplay(&session, &error)) << error;
+    EXPECT_EQ(WaitForExit(&session, kExitMs), 1);
+    std::string shown = ReadFileBytes(session.folder + "stderr.txt");
+    EXPECT_NE(shown.find("Failed to create the application window."), std::string::npos) << shown;
+    struct stat log_info;
+    EXPECT_NE(stat((session.folder + "velkin.log").c_str(), &log_info), 0) << "no window, yet the model loaded";
+}
+
 struct BadModelCase {
     const char* name;
     const char* kind;  // "none", "truncated", "text", "folder"
