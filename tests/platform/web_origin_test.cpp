@@ -72,6 +72,17 @@ TEST_F(WebOrigin, TheMappedFolderServesItsFilesAndNothingOutsideIt) {
               "\"failed\",\"failed\"]}");
 }
 
+TEST_F(WebOrigin, ThePageHasAFixedSecureOriginOutsideTheWeb) {
+    const char* page = R"(<!doctype html><meta charset="utf-8"><script>
+      window.chrome.webview.postMessage({ secure: window.isSecureContext, href: location.href,
+                                          storage: typeof localStorage.setItem });
+    </script>)";
+    harness.view->NavigateToString(Wide(page).c_str());
+    ASSERT_TRUE(PumpUntil([&] { return !harness.received.empty(); }));
+    EXPECT_EQ(harness.received[0], std::string("{\"secure\":true,\"href\":\"") + VELKIN_ASSET_BASE +
+                                       "\",\"storage\":\"function\"}");
+}
+
 TEST_F(WebOrigin, OnlyTheProgramsOwnPageCanPost) {
     const std::string foreign_host = "other.velkin.test";
     ASSERT_EQ(view3->SetVirtualHostNameToFolderMapping(Wide(foreign_host).c_str(), Wide(other).c_str(),
