@@ -128,7 +128,9 @@ struct Flood {
 
 DWORD WINAPI PostWithoutPause(LPVOID parameter) {
     Flood* flood = (Flood*)parameter;
-    while (!flood->stop) {
+    // Capped so the queue stays small in memory, yet takes far longer to
+    // handle than the test waits for the page.
+    while (!flood->stop && flood->posted < 300000) {
         PostMessageW(flood->window, WM_APP, 0, 0);
         flood->posted++;
     }
