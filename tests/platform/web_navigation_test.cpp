@@ -86,6 +86,14 @@ protected:
     int pings = 0;
 };
 
+TEST_F(WebNavigation, CompletionsAndEventsComeFromTheLoopNeverInsideTheCall) {
+    EXPECT_FALSE(harness.completed_inside_call);
+    size_t reported = harness.navigations.size();
+    harness.view->NavigateToString(u"<p>again</p>");
+    EXPECT_EQ(harness.navigations.size(), reported) << "NavigationStarting inside NavigateToString";
+    EXPECT_TRUE(PumpUntil([&] { return harness.navigations.size() == reported + 1; }));
+}
+
 TEST_F(WebNavigation, ThePagesOwnNavigationIsReportedWithANonWebAddress) {
     ASSERT_FALSE(harness.navigations.empty());
     const std::string& first = harness.navigations.front();

@@ -186,16 +186,20 @@ bool OpenWebView(WebViewHarness* harness) {
         controller->get_CoreWebView2(harness->view.ReleaseAndGetAddressOf());
         return S_OK;
     });
-    auto* on_environment = new EnvironmentDone([harness, on_controller, &finished](
+    bool environment_done = false;
+    auto* on_environment = new EnvironmentDone([harness, on_controller, &finished, &environment_done](
                                                    HRESULT result, ICoreWebView2Environment* environment) {
+        environment_done = true;
         if (FAILED(result) || environment == nullptr) {
             finished = true;
             return result;
         }
         environment->CreateCoreWebView2Controller(harness->window, on_controller);
+        if (finished) harness->completed_inside_call = true;
         return S_OK;
     });
     HRESULT started = CreateCoreWebView2EnvironmentWithOptions(nullptr, nullptr, nullptr, on_environment);
+    if (environment_done) harness->completed_inside_call = true;
     on_environment->Release();
     if (FAILED(started)) {
         on_controller->Release();

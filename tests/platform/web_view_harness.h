@@ -17,6 +17,8 @@ struct WebViewHarness {
     std::vector<std::string> navigations;  // addresses NavigationStarting saw (UTF-8)
     // Decides each navigation; allowing everything by default.
     std::function<bool(const std::string& address)> allow = [](const std::string&) { return true; };
+    // A completion handler ran inside the call that started it.
+    bool completed_inside_call = false;
 };
 
 // Keeps the web data (local storage) in folder; otherwise each process gets
