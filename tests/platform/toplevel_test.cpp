@@ -14,6 +14,8 @@ namespace {
 
 struct Seen {
     std::vector<UINT> messages;
+    WPARAM dpi = 0;
+    RECT suggested;
     std::vector<std::pair<int, int>> sizes;  // WM_SIZE client sizes
     bool destroy_on_close = false;
 };
@@ -29,6 +31,10 @@ LRESULT CALLBACK Record(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
         return 0;
     case WM_CLOSE:
         if (g_seen->destroy_on_close) DestroyWindow(window);
+        return 0;
+    case WM_DPICHANGED:
+        g_seen->dpi = wparam;
+        g_seen->suggested = *(RECT*)lparam;
         return 0;
     case WM_DESTROY:
         PostQuitMessage(4);
@@ -120,6 +126,24 @@ TEST_F(Toplevel, MinimisingReportsSizeMinimizedAndRestoringTheClientSize) {
     SendWindowState(window, GDK_WINDOW_STATE_ICONIFIED, (GdkWindowState)0);
     ASSERT_EQ(seen.sizes.size(), 1u);
     EXPECT_EQ(seen.sizes[0], std::make_pair(640, 480));
+}
+
+TEST_F(Toplevel, AScaleChangeSuggestsARectangleForTheNewDpi) {
+    ShowWindow(window, SW_SHOW);
+    PumpFor(100);
+    // As if the window had been on a monitor of twice the scale until now.
+    window->scale = 2;
+    g_object_notify(G_OBJECT(window->toplevel), "scale-factor");
+    ASSERT_EQ(seen.messages.back(), (UINT)WM_DPICHANGED);
+    EXPECT_EQ(LOWORD(seen.dpi), 96 * gtk_widget_get_scale_factor(window->toplevel));
+    EXPECT_EQ(HIWORD(seen.dpi), LOWORD(seen.dpi));
+    int width = 0, height = 0;
+    gtk_window_get_size(GTK_WINDOW(window->toplevel), &width, &height);
+    EXPECT_EQ(seen.suggested.right - seen.suggested.left, width);
+    EXPECT_EQ(seen.suggested.bottom - seen.suggested.top, height);
+    size_t count = seen.messages.size();
+    g_object_notify(G_OBJECT(window->toplevel), "scale-factor");
+    EXPECT_EQ(seen.messages.size(), count) << "no change of scale, no message";
 }
 
 // --- the message box ---
