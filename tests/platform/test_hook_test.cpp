@@ -119,6 +119,11 @@ TEST_F(TestHook, EvaluatesScriptInThePageAndSnapshotsIt) {
     for (const Case& test : cases) {
         EXPECT_EQ(Ask(&client, TestHookEvalRequest(test.script)), test.response) << test.script;
     }
+    // Requests written by other JSON writers: escapes, pairs, spacing.
+    EXPECT_EQ(Ask(&client, R"( { "eval" : "return '\u00e9\ud83d\ude00\t' + \"\\/\"" } )"),
+              "{\"ok\":true,\"value\":\"\xC3\xA9\xF0\x9F\x98\x80\\t/\"}");
+    EXPECT_EQ(Ask(&client, R"({"eval":"\x41"})"), "{\"ok\":false,\"error\":\"bad request\"}");
+    EXPECT_EQ(Ask(&client, R"({"eval":"return 1"} trailing)"), "{\"ok\":false,\"error\":\"bad request\"}");
     std::string thrown = Ask(&client, TestHookEvalRequest("throw new Error('boom')"));
     EXPECT_EQ(thrown.rfind("{\"ok\":false,\"error\":", 0), 0u) << thrown;
     EXPECT_NE(thrown.find("boom"), std::string::npos) << thrown;
