@@ -12,6 +12,7 @@ packages=(
   libcairo2-dev libpango1.0-dev
   binutils-mingw-w64-x86-64
   xvfb xauth
+  fonts-noto-color-emoji
   chromium
   nodejs
 )
