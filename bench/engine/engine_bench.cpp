@@ -160,8 +160,19 @@ bool MeasureEngine(const std::filesystem::path& folder, Figures* figures) {
     EnginePtr engine(new Engine);
     const std::string narrow = folder.string() + "/";
     const Clock::time_point load_start = Clock::now();
-    LoadModelFromFolder(new LoadRequest{window.hwnd, engine.get()}, std::basic_string<WCHAR>(narrow.begin(), narrow.end()));
+    // On a thread of its own, as the program loads: the UI thread never runs library work.
+    struct LoadJob {
+        LoadRequest* request;
+        std::basic_string<WCHAR> folder;
+    } job{new LoadRequest{window.hwnd, engine.get()}, std::basic_string<WCHAR>(narrow.begin(), narrow.end())};
+    HANDLE loader = CreateThread(nullptr, 0, [](LPVOID parameter) -> DWORD {
+        auto* job = static_cast<LoadJob*>(parameter);
+        return LoadModelFromFolder(job->request, job->folder);
+    }, &job, 0, nullptr);
+    if (!loader) return false;
     PumpUntilDone(&window);
+    WaitForSingleObject(loader, INFINITE);
+    CloseHandle(loader);
     if (window.failed) return false;
     figures->load_ms = Milliseconds(load_start, Clock::now());
 
