@@ -177,6 +177,16 @@ describe('copy', () => {
     assert.deepEqual(await button(page), { text: 'Copy', copied: false });
   });
 
+  it('a block inside a list item copies its code without the item indentation', async () => {
+    const { page } = await openPage(env, { clock: true, initScripts: [clipboardStub('accepts', true)] });
+    await greet(page);
+    await reply(page, '1. Install:\n   ```sh\n   pip install "<x>" &&\n     echo ok\n   ```\n2. Done');
+    await page.click('li .copy-btn');
+    await page.clock.runFor(1);
+    assert.deepEqual((await copies(page)).clipboard, ['pip install "<x>" &&\n  echo ok']);
+    assert.deepEqual(await button(page), { text: 'Copied!', copied: true });
+  });
+
   it('copies the plain code of a highlighted block', async () => {
     const page = await copyPage('accepts', true);
     assert.ok(await page.evaluate(() => document.querySelector('.code-block code span') !== null));

@@ -49,9 +49,11 @@ describe('blocks', () => {
     ['ordered list renumbers from one', '3. a\n4. b', '<ol><li>a</li><li>b</li></ol>'],
     ['a year line ends the paragraph', 'text\n2024. was', '<p>text</p><ol><li>was</li></ol>'],
     ['sub-list across a blank line', '- a\n  - b\n\n  - c\n- d', '<ul><li>a<ul><li>b</li><li>c</li></ul></li><li>d</li></ul>'],
-    ['deeper item after a blank is dropped', '- a\n\n  - b', '<ul><li>a</li></ul>'],
-    ['continuation text and late deeper items vanish', '- a\n  text\n  - b\n- c', '<ul><li>a</li><li>c</li></ul>'],
-    ['shallower item after a sub-list is dropped', '- a\n    - b\n  - c', '<ul><li>a<ul><li>b</li></ul></li></ul>'],
+    ['deeper item after a blank line is a sub-list', '- a\n\n  - b', '<ul><li>a<ul><li>b</li></ul></li></ul>'],
+    ['continuation text joins the item; a later deeper item is a sub-list', '- a\n  text\n  - b\n- c',
+      '<ul><li>a<br>text<ul><li>b</li></ul></li><li>c</li></ul>'],
+    ['a shallower deeper item after a sub-list opens another', '- a\n    - b\n  - c',
+      '<ul><li>a<ul><li>b</li></ul><ul><li>c</li></ul></li></ul>'],
     ['item keeps extra spaces', '-   a', '<ul><li>  a</li></ul>'],
     ['indented marker with no list open is text', ' - a', '<p> - a</p>'],
     ['"- - -" is a one-item list', '- - -\n* * *', '<ul><li>- -</li><li>* *</li></ul>'],
@@ -85,6 +87,69 @@ describe('code fences', () => {
     ['body lines verbatim', '```\n# h\n- l\n| t |\n  x\n```', closedBlock('code', '# h\n- l\n| t |\n  x')],
     ['indented fence is text', ' ```\nx', '<p> ```<br>x</p>'],
   ]);
+});
+
+// Lines indented under a list item stay inside that item, in order.
+describe('indented content in list items', () => {
+  checkTable([
+    ['fenced block under a numbered item', '1. Install:\n   ```bash\n   pip install x\n   ```\n2. Run it',
+      '<ol><li>Install:' + closedBlock('bash', 'pip install x') + '</li><li>Run it</li></ol>'],
+    ['unclosed fence in an item is open and runs to the end', '1. Run:\n   ```py\n   x = 1\n   - y',
+      '<ol><li>Run:' + openBlock('py', 'x = 1\n- y') + '</li></ol>'],
+    ['body loses only the fence indentation; blanks and short lines kept', '- a\n  ```\n  def f():\n      return 1\n\n x\n  ```',
+      '<ul><li>a' + closedBlock('code', 'def f():\n    return 1\n\nx') + '</li></ul>'],
+    ['closing fence at column 0 closes; text after it leaves the list', '- a\n  ```\n  x\n```\nafter',
+      '<ul><li>a' + closedBlock('code', 'x') + '</li></ul><p>after</p>'],
+    ['fence label escaped, empty label is code', '- a\n  ```<b>&\n  x\n  ```\n- b\n  ```\n  ```',
+      '<ul><li>a' + closedBlock('&lt;b&gt;&amp;', 'x') + '</li><li>b' + closedBlock('code', '') + '</li></ul>'],
+    ['markers inside an item block stay code', '- a\n  ```\n  - b\n  # c\n  | d |\n  ```',
+      '<ul><li>a' + closedBlock('code', '- b\n# c\n| d |') + '</li></ul>'],
+    ['text after a blank line is a paragraph in the item', '1. a\n\n   more\n   lines\n2. b',
+      '<ol><li>a<p>more<br>lines</p></li><li>b</li></ol>'],
+    ['text after a block or a sub-list is a paragraph', '- a\n  ```\n  x\n  ```\n  then\n  - b\n  back',
+      '<ul><li>a' + closedBlock('code', 'x') + '<p>then</p><ul><li>b</li></ul><p>back</p></li></ul>'],
+    ['continuation goes through the inline rules', '- a\n      **b** `c`', '<ul><li>a<br><strong>b</strong> <code>c</code></li></ul>'],
+    ['block in a sub-item', '- a\n  - b\n    ```\n    x\n    ```\n- c',
+      '<ul><li>a<ul><li>b' + closedBlock('code', 'x') + '</li></ul></li><li>c</li></ul>'],
+    ['deeper item after continuation text', '1. a\n   note\n\n   - b\n2. c',
+      '<ol><li>a<br>note<ul><li>b</li></ul></li><li>c</li></ol>'],
+    ['column-0 text still ends the list', '- a\n  b\nc', '<ul><li>a<br>b</li></ul><p>c</p>'],
+    ['hostile continuation text and code', '- a\n  <script>x()</script> & [l](https://x/"y)\n  ```<i>\n  </code></pre><img src=x onerror=y>\n  ```',
+      '<ul><li>a<br>&lt;script&gt;x()&lt;/script&gt; &amp; <a href="https://x/%22y">l</a>' +
+      closedBlock('&lt;i&gt;', '&lt;/code&gt;&lt;/pre&gt;&lt;img src=x onerror=y&gt;') + '</li></ul>'],
+    ['placeholder characters in continuation text pull no fragment', '- `a`\n  \u00020\u0003', '<ul><li><code>a</code><br>0</li></ul>'],
+  ]);
+
+  // Random list-shaped replies: every word written shows in the display.
+  it('no word of a list-shaped reply goes missing', async () => {
+    const missing = await page.evaluate(() => {
+      const indents = ['', '', ' ', '  ', '   ', '    ', '\t'];
+      const heads = ['- ', '* ', '1. ', '22. ', '', '', '```', '```sh', '> ', '# '];
+      let seed = 4242;
+      const next = () => { seed = (seed * 1103515245 + 12345) & 0x7fffffff; return seed; };
+      const box = document.createElement('div');
+      for (let n = 0; n < 300; n++) {
+        const words = [];
+        const lines = ['- start'];
+        const count = 2 + next() % 12;
+        for (let k = 0; k < count; k++) {
+          if (next() % 5 === 0) { lines.push(''); continue; }
+          const word = 'w' + n + 'x' + k;
+          const head = heads[next() % heads.length];
+          words.push(word);
+          lines.push(indents[next() % indents.length] + head + (head.startsWith('```') ? '' : word));
+          if (head.startsWith('```')) words.pop();
+        }
+        const text = lines.join('\n');
+        box.innerHTML = renderMarkdown(text);
+        const shown = box.textContent;
+        const lost = words.filter((w) => !shown.includes(w));
+        if (lost.length) return { text, lost };
+      }
+      return null;
+    });
+    assert.equal(missing, null);
+  });
 });
 
 describe('half-written and empty replies', () => {

@@ -37,6 +37,32 @@ const REPLY = [
   'See the [Python docs](https://docs.python.org/3/library/functions.html#open) for more.',
 ].join('\n');
 
+// Numbered steps whose items hold indented code, text and a sub-list.
+const LIST_REPLY = [
+  'To set up the project:',
+  '',
+  '1. Create a virtual environment:',
+  '   ```bash',
+  '   python3 -m venv .venv',
+  '   source .venv/bin/activate',
+  '   ```',
+  '2. Install the dependencies:',
+  '   ```bash',
+  '   pip install -r requirements.txt',
+  '   ```',
+  '   This may take a minute.',
+  '',
+  '   If it fails, check:',
+  '   - your Python version',
+  '   - the network proxy',
+  '3. Run the tests:',
+  '   ```',
+  '   pytest -q',
+  '   ```',
+  '',
+  'That is all.',
+].join('\n');
+
 async function main() {
   const outIndex = process.argv.indexOf('--out');
   const out = process.argv[outIndex + 1];
@@ -57,6 +83,10 @@ async function main() {
       const file = path.join(out, 'conversation-' + theme + '.png');
       await page.screenshot({ path: file });
       console.log('wrote ' + file);
+
+      await host(page, { type: 'assistant_start' }, { type: 'token', text: LIST_REPLY }, { type: 'gen_done', stopped: false });
+      await page.waitForTimeout(400);
+      await page.screenshot({ path: path.join(out, 'list-code-' + theme + '.png') });
 
       await host(page, { type: 'assistant_start' }, { type: 'token', text: 'Streaming a reply:\n\n```js\nconst x = 1;' });
       await page.waitForTimeout(400);

@@ -1,6 +1,7 @@
 // Live rendering of a streaming reply in Chromium, on Playwright's clock:
 // the 80 ms throttle on animation frames, the final render, the cursor and
-// the rule that a reader who has scrolled up is left where they are.
+// scrolling: a reader at the bottom follows the reply, one who has scrolled
+// up is left where they are.
 'use strict';
 const { describe, it, before, after } = require('node:test');
 const assert = require('node:assert/strict');
@@ -118,6 +119,42 @@ describe('cursor', () => {
   });
 });
 
+describe('list items', () => {
+  // What the last bubble shows of its first code block, and where.
+  const itemBlock = (page) => page.evaluate(() => {
+    const bubble = Array.from(document.querySelectorAll('.bubble.assistant')).at(-1);
+    const block = bubble.querySelector('.code-block');
+    if (!block) return null;
+    return {
+      inItem: block.parentElement.tagName,
+      label: block.querySelector('.code-lang').textContent,
+      streaming: block.querySelector('.code-streaming')?.textContent ?? null,
+      copy: block.querySelector('.copy-btn')?.textContent ?? null,
+      code: block.querySelector('pre code').textContent,
+    };
+  });
+
+  it('an indented fence shows writing… inside its item while it streams, then Copy', async () => {
+    const page = await clockedPage();
+    await host(page, { type: 'assistant_start' }, { type: 'token', text: '1. Install:\n   ```bash\n   pip install "<x>"' });
+    await page.clock.runFor(20);
+    assert.deepEqual(await itemBlock(page), { inItem: 'LI', label: 'bash', streaming: 'writing…', copy: null, code: 'pip install "<x>"' });
+    await host(page, { type: 'token', text: '\n   ```\n2. Run' });
+    await page.clock.runFor(100);
+    assert.deepEqual(await itemBlock(page), { inItem: 'LI', label: 'bash', streaming: null, copy: 'Copy', code: 'pip install "<x>"' });
+    await host(page, { type: 'gen_done', stopped: false });
+    assert.deepEqual(await page.evaluate(() => Array.from(document.querySelectorAll('.bubble.assistant')).at(-1)
+      .querySelectorAll('li').length), 2);
+  });
+
+  it('a reply stopped inside an indented fence keeps the block open in its item', async () => {
+    const page = await clockedPage();
+    await host(page, { type: 'assistant_start' }, { type: 'token', text: '- Step\n  ```\n  make all' },
+      { type: 'gen_done', stopped: true });
+    assert.deepEqual(await itemBlock(page), { inItem: 'LI', label: 'code', streaming: 'writing…', copy: null, code: 'make all' });
+  });
+});
+
 describe('scrolling', () => {
   // Fills the list so it scrolls, then opens a reply at the bottom.
   async function tallPage() {
@@ -130,7 +167,10 @@ describe('scrolling', () => {
     const el = document.getElementById('messages-outer');
     return el.scrollHeight - el.scrollTop - el.clientHeight;
   });
+  // A row's entrance animation moves it down a few pixels, which lengthens
+  // the scroll height in real time; it is finished first so the distance holds.
   const scrollTo = (page, fromBottom) => page.evaluate((d) => {
+    for (const a of document.getAnimations()) if (a.animationName === 'msgIn') a.finish();
     const el = document.getElementById('messages-outer');
     el.scrollTop = el.scrollHeight - el.clientHeight - d;
     return el.scrollTop;
@@ -163,6 +203,34 @@ describe('scrolling', () => {
 
     await host(page, { type: 'error', text: 'Context window full. Please start a new chat.' });
     assert.equal(await gap(page), 0, 'new rows always jump to the bottom');
+  });
+
+  // Tokens that reach the page after the last live render show only through
+  // the final render, which must keep a following reader at the end.
+  it('the final render keeps a following reader at the bottom', async () => {
+    for (const fromBottom of [0, 99]) {
+      const page = await tallPage();
+      await host(page, { type: 'token', text: 'Steps:\n\n1. Install:\n   ```bash\n   pip install x\n' });
+      await page.clock.runFor(20);
+      await scrollTo(page, fromBottom);
+      await host(page, { type: 'token', text: '   pip install y\n'.repeat(15) + '   ```\n2. Done\n\n' + 'end\n\n'.repeat(10) },
+        { type: 'gen_done', stopped: false });
+      assert.equal(await gap(page), 0, 'reader ' + fromBottom + ' px above the bottom');
+      assert.equal(await page.evaluate(() => Array.from(document.querySelectorAll('.bubble.assistant')).at(-1)
+        .querySelectorAll('li .code-block .copy-btn').length), 1);
+    }
+  });
+
+  it('the final render leaves a scrolled-up reader in place', async () => {
+    for (const fromBottom of [100, 400]) {
+      const page = await tallPage();
+      await host(page, { type: 'token', text: 'x\n\n'.repeat(10) });
+      await page.clock.runFor(20);
+      const at = await scrollTo(page, fromBottom);
+      await host(page, { type: 'token', text: 'y\n\n'.repeat(20) }, { type: 'gen_done', stopped: false });
+      assert.equal(await top(page), at, 'reader ' + fromBottom + ' px above the bottom');
+      assert.ok(await gap(page) > fromBottom, 'the final render added lines below the reader');
+    }
   });
 
   it('a reader at the top stays there while the reply streams', async () => {
