@@ -100,30 +100,11 @@ void RunSoon(std::function<void()> fn) {
 // False once the view's window is gone and the view with it.
 bool IsViewOpen(CoreWebView* core) { return gtk_widget_get_parent(GTK_WIDGET(core->view)) != nullptr; }
 
-// QueryInterface of an object that offers IUnknown and its one interface.
-HRESULT AnswerQuery(IUnknown* self, REFIID own, REFIID riid, void** object) {
-    if (object == nullptr) return E_POINTER;
-    *object = nullptr;
-    if (riid != IID_IUnknown && riid != own) return E_NOINTERFACE;
-    *object = self;  // single inheritance: the interface and IUnknown share the address
-    self->AddRef();
-    return S_OK;
-}
-
 // --- event arguments ---
 
-class NavigationStartingArgs final : public ICoreWebView2NavigationStartingEventArgs {
+class NavigationStartingArgs final : public ComObject<ICoreWebView2NavigationStartingEventArgs> {
 public:
     explicit NavigationStartingArgs(std::u16string uri) : uri_(std::move(uri)) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-        return AnswerQuery(this, kIid, riid, object);
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
     HRESULT STDMETHODCALLTYPE get_Uri(LPWSTR* uri) override {
         if (uri == nullptr) return E_POINTER;
         *uri = CoTaskMemCopy(uri_);
@@ -136,23 +117,13 @@ public:
     bool cancelled() const { return cancel_; }
 
 private:
-    ULONG refs_ = 1;
     std::u16string uri_;
     bool cancel_ = false;
 };
 
-class WebMessageArgs final : public ICoreWebView2WebMessageReceivedEventArgs {
+class WebMessageArgs final : public ComObject<ICoreWebView2WebMessageReceivedEventArgs> {
 public:
     explicit WebMessageArgs(std::u16string json) : json_(std::move(json)) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-        return AnswerQuery(this, kIid, riid, object);
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
     HRESULT STDMETHODCALLTYPE get_WebMessageAsJson(LPWSTR* json) override {
         if (json == nullptr) return E_POINTER;
         *json = CoTaskMemCopy(json_);
@@ -160,24 +131,14 @@ public:
     }
 
 private:
-    ULONG refs_ = 1;
     std::u16string json_;
 };
 
 // --- settings ---
 
-class ViewSettings final : public ICoreWebView2Settings {
+class ViewSettings final : public ComObject<ICoreWebView2Settings> {
 public:
     explicit ViewSettings(CoreWebView* core) : core_(core) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-        return AnswerQuery(this, kIid, riid, object);
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
     HRESULT STDMETHODCALLTYPE put_AreDefaultContextMenusEnabled(BOOL enabled) override {
         core_->context_menus_enabled = enabled != FALSE;
         return S_OK;
@@ -190,7 +151,6 @@ public:
     HRESULT STDMETHODCALLTYPE put_IsStatusBarEnabled(BOOL) override { return S_OK; }
 
 private:
-    ULONG refs_ = 1;
     ComPtr<CoreWebView> core_;
 };
 
@@ -329,18 +289,9 @@ gboolean OnContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*, WebKitHitT
 
 // --- controller ---
 
-class ViewController final : public ICoreWebView2Controller {
+class ViewController final : public ComObject<ICoreWebView2Controller> {
 public:
     explicit ViewController(CoreWebView* core) : core_(core) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-        return AnswerQuery(this, kIid, riid, object);
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
     HRESULT STDMETHODCALLTYPE get_CoreWebView2(ICoreWebView2** view) override {
         if (view == nullptr) return E_POINTER;
         *view = core_.Get();
@@ -363,28 +314,15 @@ public:
     }
 
 private:
-    ULONG refs_ = 1;
     ComPtr<CoreWebView> core_;
 };
 
 // --- environment ---
 
-class Environment final : public ICoreWebView2Environment {
+class Environment final : public ComObject<ICoreWebView2Environment> {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-        return AnswerQuery(this, kIid, riid, object);
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
     HRESULT STDMETHODCALLTYPE CreateCoreWebView2Controller(
         HWND parent, ICoreWebView2CreateCoreWebView2ControllerCompletedHandler* handler) override;
-
-private:
-    ULONG refs_ = 1;
 };
 
 // Makes the WebKit view with the bridge, in the window's client area, hidden.
@@ -491,14 +429,6 @@ HRESULT CoreWebView::QueryInterface(REFIID riid, void** object) {
     *object = static_cast<ICoreWebView2_3*>(this);
     AddRef();
     return S_OK;
-}
-
-ULONG CoreWebView::AddRef() { return ++refs; }
-
-ULONG CoreWebView::Release() {
-    ULONG left = --refs;
-    if (left == 0) delete this;
-    return left;
 }
 
 HRESULT CoreWebView::get_Settings(ICoreWebView2Settings** settings) {

@@ -11,18 +11,17 @@
 #include <string>
 #include <vector>
 
+#include "com_object.h"
 #include "web_data_folder.h"
 #include "webview2.h"
 
 // The web view: ICoreWebView2 and ICoreWebView2_3 on one WebKitWebView.
-class CoreWebView final : public ICoreWebView2_3 {
+class CoreWebView final : public ComObject<ICoreWebView2_3> {
 public:
     explicit CoreWebView(WebKitWebView* view);
     ~CoreWebView() override;
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
     HRESULT STDMETHODCALLTYPE get_Settings(ICoreWebView2Settings** settings) override;
     HRESULT STDMETHODCALLTYPE add_WebMessageReceived(
         ICoreWebView2WebMessageReceivedEventHandler* handler, EventRegistrationToken* token) override;
@@ -34,7 +33,6 @@ public:
         LPCWSTR hostName, LPCWSTR folderPath,
         COREWEBVIEW2_HOST_RESOURCE_ACCESS_KIND accessKind) override;
 
-    ULONG refs = 1;
     WebKitWebView* view = nullptr;  // a reference of our own
     std::string bridge_token;       // proves a message came from the bridge script
     std::vector<ComPtr<ICoreWebView2WebMessageReceivedEventHandler>> message_handlers;
