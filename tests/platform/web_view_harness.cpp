@@ -8,34 +8,19 @@
 #include <atomic>
 #include <fstream>
 
+#include "com_object.h"
 #include "web_data_folder.h"
 
 namespace {
 
 // One COM handler object per interface, each calling a std::function.
 template <class Interface, class... Args>
-class Handler final : public Interface {
+class Handler final : public ComObject<Interface> {
 public:
     explicit Handler(std::function<HRESULT(Args...)> body) : body_(std::move(body)) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-        if (riid != IID_IUnknown && riid != Interface::kIid) {
-            *object = nullptr;
-            return E_NOINTERFACE;
-        }
-        *object = this;
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
     HRESULT STDMETHODCALLTYPE Invoke(Args... args) override { return body_(args...); }
 
 private:
-    ULONG refs_ = 1;
     std::function<HRESULT(Args...)> body_;
 };
 
