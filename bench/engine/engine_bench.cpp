@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "engine.h"
+#include "recording_window.h"
 #include "tiny_model.h"
 
 namespace {
@@ -76,55 +77,39 @@ std::string PromptOfTokens(const llama_vocab* vocab, int32_t target) {
 
 // ---- the engine, as the program drives it ----
 
+// The reply as the window recorded it.
 struct Window {
     HWND hwnd = nullptr;
+    std::vector<Received> received;
     int pieces = 0;
     std::string reply;
-    bool done = false;
-    bool failed = false;
     Clock::time_point first_piece;
 };
 
-LRESULT CALLBACK BenchProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
-    if (message == WM_NCCREATE) {
-        auto* create = reinterpret_cast<CREATESTRUCTW*>(lparam);
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-        return DefWindowProcW(hwnd, message, wparam, lparam);
-    }
-    auto* window = reinterpret_cast<Window*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    if (!window) return DefWindowProcW(hwnd, message, wparam, lparam);
-    switch (message) {
-        case WM_APP_TOKEN:
-            if (window->pieces++ == 0) window->first_piece = Clock::now();
-            window->reply += reinterpret_cast<char*>(lparam);
-            delete[] reinterpret_cast<char*>(lparam);
-            return 0;
-        case WM_APP_STATUS:
-            delete[] reinterpret_cast<char*>(lparam);
-            return 0;
-        case WM_APP_ERROR:
-            fprintf(stderr, "engine_bench: %s\n", reinterpret_cast<char*>(lparam));
-            delete[] reinterpret_cast<char*>(lparam);
-            window->failed = window->done = true;
-            return 0;
-        case WM_APP_LOAD_DONE:
-        case WM_APP_GEN_DONE:
-            window->done = true;
-            return 0;
-    }
-    return DefWindowProcW(hwnd, message, wparam, lparam);
-}
-
-void PumpUntilDone(Window* window) {
+// Runs the loop until the worker's last message; false (with the error printed) when it failed.
+bool PumpUntilDone(Window* window) {
+    const auto done = [window] {
+        if (window->received.empty()) return false;
+        const UINT last = window->received.back().message;
+        return last == WM_APP_LOAD_DONE || last == WM_APP_GEN_DONE || last == WM_APP_ERROR;
+    };
     MSG message;
-    while (!window->done && GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
+    while (!done() && GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
+    window->pieces = CountOf(window->received, WM_APP_TOKEN);
+    window->reply = JoinPieces(window->received);
+    for (const Received& entry : window->received) {
+        if (entry.message != WM_APP_TOKEN) continue;
+        window->first_piece = entry.at;
+        break;
+    }
+    if (!done() || window->received.back().message != WM_APP_ERROR) return true;
+    fprintf(stderr, "engine_bench: %s\n", window->received.back().text.c_str());
+    return false;
 }
 
 // One reply through a generation thread; returns its start time, the window has the rest.
 Clock::time_point EngineReply(Engine* engine, Window* window, const std::string& prompt, int32_t max_tokens) {
-    window->pieces = 0;
-    window->reply.clear();
-    window->done = false;
+    window->received.clear();
     auto* request = new GenerationRequest{window->hwnd, engine, prompt, nullptr, max_tokens};
     const Clock::time_point start = Clock::now();
     HANDLE thread = CreateThread(nullptr, 0, GenerationThread, request, 0, nullptr);
@@ -145,15 +130,8 @@ void StartCounting(Engine* engine) {
 }
 
 bool MeasureEngine(const std::filesystem::path& folder, Figures* figures) {
-    WNDCLASSEXW window_class;
-    window_class.cbSize = sizeof(window_class);
-    window_class.lpfnWndProc = BenchProc;
-    window_class.hInstance = GetModuleHandleW(nullptr);
-    window_class.lpszClassName = u"VelkinEngineBench";
-    RegisterClassExW(&window_class);
     Window window;
-    window.hwnd = CreateWindowExW(0, u"VelkinEngineBench", u"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                  GetModuleHandleW(nullptr), &window);
+    window.hwnd = MakeRecordingWindow(&window.received);
     if (!window.hwnd) return false;
 
     // Load
@@ -170,10 +148,10 @@ bool MeasureEngine(const std::filesystem::path& folder, Figures* figures) {
         return LoadModelFromFolder(job->request, job->folder);
     }, &job, 0, nullptr);
     if (!loader) return false;
-    PumpUntilDone(&window);
+    const bool loaded = PumpUntilDone(&window);
     WaitForSingleObject(loader, INFINITE);
     CloseHandle(loader);
-    if (window.failed) return false;
+    if (!loaded) return false;
     figures->load_ms = Milliseconds(load_start, Clock::now());
 
     // Long prompt: time to its first token, from an empty cache.

@@ -8,45 +8,6 @@
 #include <fstream>
 #include <sstream>
 
-namespace {
-
-constexpr UINT kDrainMarker = WM_APP + 100;  // posted last, so everything before it has arrived
-
-LRESULT CALLBACK RecordingProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
-    if (message == WM_NCCREATE) {
-        auto* create = reinterpret_cast<CREATESTRUCTW*>(lparam);
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-        return DefWindowProcW(hwnd, message, wparam, lparam);
-    }
-    auto* log = reinterpret_cast<MessageLog*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    if (!log || message < WM_APP_TOKEN || message > kDrainMarker) return DefWindowProcW(hwnd, message, wparam, lparam);
-    Received entry;
-    entry.message = message;
-    if (lparam != 0) {
-        char* text = reinterpret_cast<char*>(lparam);
-        entry.text = text;
-        entry.has_text = true;
-        delete[] text;
-    }
-    log->received.push_back(entry);
-    return 0;
-}
-
-const WCHAR* RecordingClass() {
-    static const WCHAR* name = [] {
-        WNDCLASSEXW window_class;
-        window_class.cbSize = sizeof(window_class);
-        window_class.lpfnWndProc = RecordingProc;
-        window_class.hInstance = GetModuleHandleW(nullptr);
-        window_class.lpszClassName = u"VelkinEngineTest";
-        RegisterClassExW(&window_class);
-        return u"VelkinEngineTest";
-    }();
-    return name;
-}
-
-}  // namespace
-
 TempFolder::TempFolder() {
     std::string pattern = (std::filesystem::temp_directory_path() / "velkin-engine-XXXXXX").string();
     if (!mkdtemp(pattern.data())) ADD_FAILURE() << "cannot make a temporary folder";
@@ -76,8 +37,7 @@ void WriteBytes(const std::string& path, const std::string& bytes) {
 }
 
 MessageLog::MessageLog() {
-    hwnd = CreateWindowExW(0, RecordingClass(), u"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                           GetModuleHandleW(nullptr), this);
+    hwnd = MakeRecordingWindow(&received);
     if (!hwnd) ADD_FAILURE() << "cannot make a message-only window";
 }
 
@@ -91,27 +51,9 @@ void MessageLog::PumpOne() {
 }
 
 void MessageLog::Drain() {
-    PostMessageW(hwnd, kDrainMarker, 0, 0);
-    PumpUntil([](const std::vector<Received>& r) { return !r.empty() && r.back().message == kDrainMarker; });
+    PostMessageW(hwnd, WM_APP_DRAIN_MARKER, 0, 0);
+    PumpUntil([](const std::vector<Received>& r) { return !r.empty() && r.back().message == WM_APP_DRAIN_MARKER; });
     received.pop_back();
-}
-
-std::vector<std::string> TextsOf(const std::vector<Received>& received, UINT message) {
-    std::vector<std::string> texts;
-    for (const Received& entry : received) {
-        if (entry.message == message) texts.push_back(entry.text);
-    }
-    return texts;
-}
-
-int CountOf(const std::vector<Received>& received, UINT message) {
-    return static_cast<int>(TextsOf(received, message).size());
-}
-
-std::vector<UINT> MessagesOf(const std::vector<Received>& received) {
-    std::vector<UINT> messages;
-    for (const Received& entry : received) messages.push_back(entry.message);
-    return messages;
 }
 
 void RunOnThread(LPTHREAD_START_ROUTINE routine, void* parameter) {
@@ -162,14 +104,6 @@ std::vector<Received> Reply(Engine* engine, const std::string& prompt, int32_t m
     RunOnThread(GenerationThread, request);
     log.Drain();
     return log.received;
-}
-
-std::string JoinPieces(const std::vector<Received>& received) {
-    std::string text;
-    for (const Received& entry : received) {
-        if (entry.message == WM_APP_TOKEN) text += entry.text;
-    }
-    return text;
 }
 
 std::string GreetingPrompt() {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine.h"
+#include "recording_window.h"
 #include "tiny_model.h"
 
 // A fresh folder of its own, removed with everything in it at the end.
@@ -20,13 +21,6 @@ struct TempFolder {
 
 std::string ReadBytes(const std::string& path);
 void WriteBytes(const std::string& path, const std::string& bytes);
-
-// One message as the window received it; `text` is the carried UTF-8 text (empty for lParam 0).
-struct Received {
-    UINT message = 0;
-    std::string text;
-    bool has_text = false;
-};
 
 // A message-only window that keeps what it receives, freeing each text copy.
 struct MessageLog {
@@ -44,12 +38,6 @@ struct MessageLog {
     void PumpOne();
 };
 
-// The texts of every `message` in `received`, in order, and their count.
-std::vector<std::string> TextsOf(const std::vector<Received>& received, UINT message);
-int CountOf(const std::vector<Received>& received, UINT message);
-// The message numbers alone, in order.
-std::vector<UINT> MessagesOf(const std::vector<Received>& received);
-
 // Runs `routine(parameter)` on a thread of its own and waits for it to return.
 void RunOnThread(LPTHREAD_START_ROUTINE routine, void* parameter);
 
@@ -66,7 +54,6 @@ int32_t CountTokens(const Engine& engine, const std::string& prompt);
 // One reply of `engine` to `prompt` on a generation thread; returns what the window received.
 std::vector<Received> Reply(Engine* engine, const std::string& prompt, int32_t max_tokens = -1,
                             std::atomic<bool>* stop_flag = nullptr);
-std::string JoinPieces(const std::vector<Received>& received);
 
 // The greeting prompt: one user turn "Hello!".
 std::string GreetingPrompt();
