@@ -32,9 +32,9 @@ const WCHAR* RecordingClass() {
         window_class.cbSize = sizeof(window_class);
         window_class.lpfnWndProc = RecordingProc;
         window_class.hInstance = GetModuleHandleW(nullptr);
-        window_class.lpszClassName = u"VelkinEngineTest";
+        window_class.lpszClassName = u"VelkinRecordingWindow";
         RegisterClassExW(&window_class);
-        return u"VelkinEngineTest";
+        return u"VelkinRecordingWindow";
     }();
     return name;
 }
