@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -28,7 +29,7 @@ constexpr int32_t kLongPromptTokens = 1000;
 constexpr int32_t kGeneratedTokens = 256;
 constexpr int kTurns = 8;
 constexpr int32_t kTurnReplyTokens = 48;
-constexpr int kRounds = 3;
+constexpr int kDefaultRounds = 3;
 
 struct Figures {
     double load_ms = 0;
@@ -37,7 +38,21 @@ struct Figures {
     double first_token_ms[kTurns] = {};
     int32_t prompt_tokens_decoded[kTurns] = {};
     long peak_rss_kb = 0;
+    double ui_cpu_us_per_piece = 0;  // the UI thread's CPU time per piece it received
+    // Single habits of the engine, timed alone (MeasureHabits only).
+    double build_sampler_us = 0;
+    double batch_init_free_us = 0;
+    double post_piece_us = 0;
+    double one_token_same_thread_ms = 0;
+    double one_token_fresh_thread_ms = 0;
 };
+
+// CPU time the calling thread has used so far.
+double ThreadCpuMicroseconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return now.tv_sec * 1e6 + now.tv_nsec / 1e3;
+}
 
 double Milliseconds(Clock::time_point from, Clock::time_point to) {
     return std::chrono::duration<double, std::milli>(to - from).count();
@@ -84,6 +99,7 @@ struct Window {
     int pieces = 0;
     std::string reply;
     Clock::time_point first_piece;
+    double ui_cpu_us = 0;  // spent by the loop on this thread while it waited for the reply
 };
 
 // Runs the loop until the worker's last message; false (with the error printed) when it failed.
@@ -94,7 +110,9 @@ bool PumpUntilDone(Window* window) {
         return last == WM_APP_LOAD_DONE || last == WM_APP_GEN_DONE || last == WM_APP_ERROR;
     };
     MSG message;
+    const double cpu_start = ThreadCpuMicroseconds();
     while (!done() && GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
+    window->ui_cpu_us = ThreadCpuMicroseconds() - cpu_start;
     window->pieces = CountOf(window->received, WM_APP_TOKEN);
     window->reply = JoinPieces(window->received);
     for (const Received& entry : window->received) {
@@ -165,6 +183,7 @@ bool MeasureEngine(const std::filesystem::path& folder, Figures* figures) {
     AddUserMessage(greeting, "Hello!");
     EngineReply(engine.get(), &window, BuildPrompt(greeting), kGeneratedTokens);
     figures->generated_tokens_per_s = (window.pieces - 1) / (Milliseconds(window.first_piece, Clock::now()) / 1000.0);
+    figures->ui_cpu_us_per_piece = window.ui_cpu_us / std::max(window.pieces, 1);
 
     // A growing conversation, as the host runs it.
     ResetEngine(engine.get());
@@ -183,12 +202,29 @@ bool MeasureEngine(const std::filesystem::path& folder, Figures* figures) {
 
 // ---- the plain libllama loop ----
 
+// Which of the engine's habits the plain loop takes on, one at a time, so that
+// the gap between the two sides can be pinned on one of them.
+struct LoopShape {
+    const char* name;
+    bool fresh_thread;    // each reply on a new thread, as GenerationThread runs
+    bool engine_batches;  // DecodeTokens' batch per chunk and per token, BuildSampler per reply
+    bool post_pieces;     // PostPiece per token to a window whose loop the main thread runs
+};
+
+constexpr LoopShape kPlainLoop = {"plain loop", false, false, false};
+constexpr LoopShape kLoopShapes[] = {
+    kPlainLoop,
+    {"  + fresh thread per reply", true, false, false},
+    {"  + engine's batches and sampler rebuild", false, true, false},
+    {"  + fresh thread, piece posted per token", true, false, true},
+    {"  + all three (the engine's pattern)", true, true, true},
+};
+constexpr int kShapeCount = static_cast<int>(sizeof kLoopShapes / sizeof kLoopShapes[0]);
+
 struct Loop {
-    llama_model* model = nullptr;
-    const llama_vocab* vocab = nullptr;
-    llama_context* ctx = nullptr;
-    llama_sampler* sampler = nullptr;
-    std::vector<llama_token> cached;
+    LoopShape shape = kPlainLoop;
+    Engine handles;  // model, vocab, ctx and sampler; freed by CloseLoop
+    Window window;   // only for shape.post_pieces
 };
 
 std::vector<llama_token> Tokenize(const llama_vocab* vocab, const std::string& text) {
@@ -199,98 +235,232 @@ std::vector<llama_token> Tokenize(const llama_vocab* vocab, const std::string& t
     return tokens;
 }
 
-// Keeps the cached prefix, decodes the rest in one call, samples up to `max_tokens`.
-// Returns the time of the first sampled token; counts decoded prompt tokens.
-Clock::time_point LoopReply(Loop* loop, const std::string& prompt, int32_t max_tokens, int* generated,
-                            int32_t* prompt_decoded, std::string* reply) {
-    std::vector<llama_token> tokens = Tokenize(loop->vocab, prompt);
-    size_t common = 0;
-    while (common < loop->cached.size() && common < tokens.size() && loop->cached[common] == tokens[common]) ++common;
-    if (common == tokens.size()) --common;
-    llama_memory_seq_rm(llama_get_memory(loop->ctx), 0, static_cast<llama_pos>(common), -1);
-    loop->cached.resize(common);
-    std::vector<llama_token> rest(tokens.begin() + common, tokens.end());
-    if (llama_decode(loop->ctx, llama_batch_get_one(rest.data(), static_cast<int32_t>(rest.size()))) != 0) return Clock::now();
-    *prompt_decoded = static_cast<int32_t>(rest.size());
-    loop->cached = tokens;
-    llama_sampler_reset(loop->sampler);
-    Clock::time_point first;
-    *generated = 0;
-    reply->clear();
-    for (int32_t i = 0; i < max_tokens; ++i) {
-        llama_token token = llama_sampler_sample(loop->sampler, loop->ctx, -1);
-        if (i == 0) first = Clock::now();
-        if (llama_vocab_is_eog(loop->vocab, token)) break;
-        char piece[256];
-        const int32_t length = llama_token_to_piece(loop->vocab, token, piece, sizeof piece, 0, false);
-        if (length > 0) reply->append(piece, length);
-        if (llama_decode(loop->ctx, llama_batch_get_one(&token, 1)) != 0) break;
-        loop->cached.push_back(token);
-        ++*generated;
-    }
-    return first;
+bool LoopDecode(Loop* loop, llama_token* tokens, int32_t count) {
+    if (loop->shape.engine_batches) return DecodeTokens(&loop->handles, tokens, count, loop->handles.n_past);
+    return llama_decode(loop->handles.ctx, llama_batch_get_one(tokens, count)) == 0;
 }
 
-bool MeasureLoop(const std::filesystem::path& folder, Figures* figures) {
+struct LoopReplyResult {
+    Clock::time_point first;  // when the first token was sampled
+    int generated = 0;
+    int32_t prompt_decoded = 0;
+    std::string reply;
+};
+
+// Keeps the cached prefix, decodes the rest, samples up to `max_tokens`.
+void LoopReplyHere(Loop* loop, const std::string& prompt, int32_t max_tokens, LoopReplyResult* result) {
+    Engine& engine = loop->handles;
+    std::vector<llama_token> tokens = Tokenize(engine.vocab, prompt);
+    size_t common = 0;
+    while (common < engine.cached_tokens.size() && common < tokens.size() &&
+           engine.cached_tokens[common] == tokens[common]) {
+        ++common;
+    }
+    if (common == tokens.size()) --common;
+    llama_memory_seq_rm(llama_get_memory(engine.ctx), 0, static_cast<llama_pos>(common), -1);
+    engine.cached_tokens.resize(common);
+    engine.n_past = static_cast<int32_t>(common);
+    std::vector<llama_token> rest(tokens.begin() + common, tokens.end());
+    result->first = Clock::now();
+    if (!LoopDecode(loop, rest.data(), static_cast<int32_t>(rest.size()))) return;
+    result->prompt_decoded = static_cast<int32_t>(rest.size());
+    engine.cached_tokens = tokens;
+    engine.n_past = static_cast<int32_t>(tokens.size());
+    if (loop->shape.engine_batches) {
+        BuildSampler(&engine);
+    } else {
+        llama_sampler_reset(engine.sampler);
+    }
+    for (int32_t i = 0; i < max_tokens; ++i) {
+        llama_token token = llama_sampler_sample(engine.sampler, engine.ctx, -1);
+        if (i == 0) result->first = Clock::now();
+        if (llama_vocab_is_eog(engine.vocab, token)) break;
+        char piece[256];
+        const int32_t length = llama_token_to_piece(engine.vocab, token, piece, sizeof piece, 0, false);
+        if (length > 0) result->reply.append(piece, length);
+        if (length > 0 && loop->shape.post_pieces) PostPiece(loop->window.hwnd, std::string(piece, length));
+        if (!LoopDecode(loop, &token, 1)) break;
+        engine.cached_tokens.push_back(token);
+        engine.n_past += 1;
+        ++result->generated;
+    }
+}
+
+// One reply, on this thread or on a new one as the shape asks.
+LoopReplyResult LoopReply(Loop* loop, const std::string& prompt, int32_t max_tokens) {
+    LoopReplyResult result;
+    if (!loop->shape.fresh_thread) {
+        LoopReplyHere(loop, prompt, max_tokens, &result);
+        return result;
+    }
+    struct Job {
+        Loop* loop;
+        const std::string* prompt;
+        int32_t max_tokens;
+        LoopReplyResult* result;
+    } job{loop, &prompt, max_tokens, &result};
+    loop->window.received.clear();
+    HANDLE thread = CreateThread(nullptr, 0, [](LPVOID parameter) -> DWORD {
+        auto* job = static_cast<Job*>(parameter);
+        LoopReplyHere(job->loop, *job->prompt, job->max_tokens, job->result);
+        if (job->loop->shape.post_pieces) PostMessageW(job->loop->window.hwnd, WM_APP_GEN_DONE, 0, 0);
+        return 0;
+    }, &job, 0, nullptr);
+    if (!thread) return result;
+    if (loop->shape.post_pieces) PumpUntilDone(&loop->window);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    return result;
+}
+
+void ForgetCache(Loop* loop) {
+    llama_memory_clear(llama_get_memory(loop->handles.ctx), true);
+    loop->handles.cached_tokens.clear();
+    loop->handles.n_past = 0;
+}
+
+// Loads the model and a context as the engine does, with the engine's sampler chain.
+bool OpenLoop(const std::filesystem::path& folder, Loop* loop) {
     llama_log_set([](ggml_log_level, const char*, void*) {}, nullptr);
     llama_backend_init();
     const int32_t n_threads = ResolveThreadCount(-1, std::thread::hardware_concurrency());
-    const Clock::time_point load_start = Clock::now();
     llama_model_params model_params = llama_model_default_params();
     model_params.n_gpu_layers = 0;
     model_params.load_mode = LLAMA_LOAD_MODE_NONE;
-    Loop loop;
-    loop.model = llama_model_load_from_file((folder / "model.gguf").c_str(), model_params);
-    if (!loop.model) return false;
-    loop.vocab = llama_model_get_vocab(loop.model);
+    Engine& engine = loop->handles;
+    engine.model = llama_model_load_from_file((folder / "model.gguf").c_str(), model_params);
+    if (!engine.model) return false;
+    engine.vocab = llama_model_get_vocab(engine.model);
     llama_context_params context_params = llama_context_default_params();
-    context_params.n_ctx = static_cast<uint32_t>(ResolveContextSize(0, llama_model_n_ctx_train(loop.model)));
+    context_params.n_ctx = static_cast<uint32_t>(ResolveContextSize(0, llama_model_n_ctx_train(engine.model)));
     context_params.n_threads = n_threads;
     context_params.n_threads_batch = n_threads;
-    loop.ctx = llama_init_from_model(loop.model, context_params);
-    if (!loop.ctx) return false;
-    loop.sampler = llama_sampler_chain_init(llama_sampler_chain_default_params());
-    llama_sampler_chain_add(loop.sampler, llama_sampler_init_penalties(llama_vocab_n_tokens(loop.vocab), 64, 1.1f, 0, 0));
-    llama_sampler_chain_add(loop.sampler, llama_sampler_init_temp(0.7f));
-    llama_sampler_chain_add(loop.sampler, llama_sampler_init_top_p(0.9f, 1));
-    llama_sampler_chain_add(loop.sampler, llama_sampler_init_dist(LLAMA_DEFAULT_SEED));
+    engine.ctx = llama_init_from_model(engine.model, context_params);
+    if (!engine.ctx) return false;
+    BuildSampler(&engine);  // the engine's chain: penalties over 64, temperature, top-p, draw
+    return true;
+}
+
+void CloseLoop(Loop* loop) {
+    if (loop->window.hwnd) DestroyWindow(loop->window.hwnd);
+    llama_sampler_free(loop->handles.sampler);
+    llama_free(loop->handles.ctx);
+    llama_model_free(loop->handles.model);
+    llama_backend_free();
+}
+
+bool MeasureLoopShaped(const std::filesystem::path& folder, const LoopShape& shape, Figures* figures) {
+    Loop loop;
+    loop.shape = shape;
+    const Clock::time_point load_start = Clock::now();
+    if (!OpenLoop(folder, &loop)) return false;
+    Engine& engine = loop.handles;
     figures->load_ms = Milliseconds(load_start, Clock::now());
+    if (shape.post_pieces) {
+        loop.window.hwnd = MakeRecordingWindow(&loop.window.received);
+        if (!loop.window.hwnd) return false;
+    }
 
-    int generated = 0;
-    int32_t decoded = 0;
-    std::string reply;
     Clock::time_point start = Clock::now();
-    Clock::time_point first = LoopReply(&loop, PromptOfTokens(loop.vocab, kLongPromptTokens), 1, &generated, &decoded, &reply);
-    figures->prompt_tokens_per_s = kLongPromptTokens / (Milliseconds(start, first) / 1000.0);
+    LoopReplyResult result = LoopReply(&loop, PromptOfTokens(engine.vocab, kLongPromptTokens), 1);
+    figures->prompt_tokens_per_s = kLongPromptTokens / (Milliseconds(start, result.first) / 1000.0);
 
-    llama_memory_clear(llama_get_memory(loop.ctx), true);
-    loop.cached.clear();
+    ForgetCache(&loop);
     ChatHistory greeting;
     AddUserMessage(greeting, "Hello!");
-    first = LoopReply(&loop, BuildPrompt(greeting), kGeneratedTokens, &generated, &decoded, &reply);
-    figures->generated_tokens_per_s = (generated - 1) / (Milliseconds(first, Clock::now()) / 1000.0);
+    result = LoopReply(&loop, BuildPrompt(greeting), kGeneratedTokens);
+    figures->generated_tokens_per_s = (result.generated - 1) / (Milliseconds(result.first, Clock::now()) / 1000.0);
+    if (shape.post_pieces) figures->ui_cpu_us_per_piece = loop.window.ui_cpu_us / std::max(result.generated, 1);
 
-    llama_memory_clear(llama_get_memory(loop.ctx), true);
-    loop.cached.clear();
+    ForgetCache(&loop);
     ChatHistory history;
     for (int turn = 0; turn < kTurns; ++turn) {
         AddUserMessage(history, UserTurn(turn));
         start = Clock::now();
-        first = LoopReply(&loop, BuildPrompt(history), kTurnReplyTokens, &generated, &decoded, &reply);
-        figures->first_token_ms[turn] = Milliseconds(start, first);
-        figures->prompt_tokens_decoded[turn] = decoded;
-        history.messages.push_back({1, reply});
+        result = LoopReply(&loop, BuildPrompt(history), kTurnReplyTokens);
+        figures->first_token_ms[turn] = Milliseconds(start, result.first);
+        figures->prompt_tokens_decoded[turn] = result.prompt_decoded;
+        history.messages.push_back({1, result.reply});
     }
-    llama_sampler_free(loop.sampler);
-    llama_free(loop.ctx);
-    llama_model_free(loop.model);
-    llama_backend_free();
+    CloseLoop(&loop);
+    return true;
+}
+
+double MedianOf(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// Decodes one token at position 0 of an emptied cache; its time in milliseconds.
+double TimeOneToken(Engine* engine) {
+    llama_memory_clear(llama_get_memory(engine->ctx), true);
+    llama_token token = 0;
+    const Clock::time_point start = Clock::now();
+    DecodeTokens(engine, &token, 1, 0);
+    llama_synchronize(engine->ctx);
+    return Milliseconds(start, Clock::now());
+}
+
+// Each of the engine's per-reply and per-token habits, timed alone.
+bool MeasureHabits(const std::filesystem::path& folder, Figures* figures) {
+    Loop loop;
+    if (!OpenLoop(folder, &loop)) return false;
+    Engine& engine = loop.handles;
+    constexpr int kRepeats = 200;
+
+    Clock::time_point start = Clock::now();
+    for (int i = 0; i < kRepeats; ++i) BuildSampler(&engine);
+    figures->build_sampler_us = Milliseconds(start, Clock::now()) * 1000.0 / kRepeats;
+
+    constexpr int kBatches = 100000;
+    start = Clock::now();
+    for (int i = 0; i < kBatches; ++i) {
+        llama_batch batch = llama_batch_init(1, 0, 1);
+        batch.token[0] = i;
+        batch.n_tokens = 1;
+        llama_batch_free(batch);
+    }
+    figures->batch_init_free_us = Milliseconds(start, Clock::now()) * 1000.0 / kBatches;
+
+    // Posting from this thread, the window's loop drained afterwards.
+    loop.window.hwnd = MakeRecordingWindow(&loop.window.received);
+    if (!loop.window.hwnd) return false;
+    constexpr int kPieces = 20000;
+    const std::string piece = " fox";
+    start = Clock::now();
+    for (int i = 0; i < kPieces; ++i) PostPiece(loop.window.hwnd, piece);
+    figures->post_piece_us = Milliseconds(start, Clock::now()) * 1000.0 / kPieces;
+    PostMessageW(loop.window.hwnd, WM_APP_GEN_DONE, 0, 0);
+    PumpUntilDone(&loop.window);
+
+    // One token: on the thread that decoded before, and on a new thread each time
+    // (as each reply's GenerationThread is), whose decode starts a new thread team.
+    std::vector<double> same_thread, fresh_thread;
+    for (int i = 0; i < 3; ++i) TimeOneToken(&engine);  // warm up
+    for (int i = 0; i < 21; ++i) same_thread.push_back(TimeOneToken(&engine));
+    for (int i = 0; i < 21; ++i) {
+        struct Job {
+            Engine* engine;
+            double ms;
+        } job{&engine, 0};
+        HANDLE thread = CreateThread(nullptr, 0, [](LPVOID parameter) -> DWORD {
+            auto* job = static_cast<Job*>(parameter);
+            job->ms = TimeOneToken(job->engine);
+            return 0;
+        }, &job, 0, nullptr);
+        if (!thread) return false;
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+        fresh_thread.push_back(job.ms);
+    }
+    figures->one_token_same_thread_ms = MedianOf(same_thread);
+    figures->one_token_fresh_thread_ms = MedianOf(fresh_thread);
+    CloseLoop(&loop);
     return true;
 }
 
 // Runs one side in a child process and reads its figures back.
-bool MeasureInChild(bool (*measure)(const std::filesystem::path&, Figures*), const std::filesystem::path& folder,
-                    Figures* figures) {
+bool MeasureInChild(const std::function<bool(Figures*)>& measure, Figures* figures) {
     int pipe_ends[2];
     if (pipe(pipe_ends) != 0) return false;
     fflush(stdout);
@@ -298,7 +468,7 @@ bool MeasureInChild(bool (*measure)(const std::filesystem::path&, Figures*), con
     if (pid == 0) {
         close(pipe_ends[0]);
         Figures own;
-        const bool ok = measure(folder, &own);
+        const bool ok = measure(&own);
         rusage usage{};
         getrusage(RUSAGE_SELF, &usage);
         own.peak_rss_kb = usage.ru_maxrss;
@@ -331,6 +501,12 @@ Figures Median(std::vector<Figures> rounds) {
         result.prompt_tokens_decoded[turn] =
             static_cast<int32_t>(median([turn](const Figures& f) { return f.prompt_tokens_decoded[turn]; }));
     }
+    result.ui_cpu_us_per_piece = median([](const Figures& f) { return f.ui_cpu_us_per_piece; });
+    result.build_sampler_us = median([](const Figures& f) { return f.build_sampler_us; });
+    result.batch_init_free_us = median([](const Figures& f) { return f.batch_init_free_us; });
+    result.post_piece_us = median([](const Figures& f) { return f.post_piece_us; });
+    result.one_token_same_thread_ms = median([](const Figures& f) { return f.one_token_same_thread_ms; });
+    result.one_token_fresh_thread_ms = median([](const Figures& f) { return f.one_token_fresh_thread_ms; });
     for (const Figures& round : rounds) result.peak_rss_kb = std::max(result.peak_rss_kb, round.peak_rss_kb);
     return result;
 }
@@ -342,8 +518,9 @@ void PrintRow(const char* name, double engine, double loop, const char* unit) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        fprintf(stderr, "usage: engine_bench FOLDER  (FOLDER/model.gguf is written when missing)\n");
+    const int rounds = argc == 3 ? atoi(argv[2]) : kDefaultRounds;
+    if (argc < 2 || argc > 3 || rounds < 1) {
+        fprintf(stderr, "usage: engine_bench FOLDER [ROUNDS]  (FOLDER/model.gguf is written when missing)\n");
         return 2;
     }
     const std::filesystem::path folder = argv[1];
@@ -352,21 +529,29 @@ int main(int argc, char** argv) {
         printf("writing the benchmark model (32k vocabulary, 768 wide, 12 layers, F16)...\n");
         if (!WriteBenchModel((folder / "model.gguf").string())) return 1;
     }
-    // Rounds alternate between the two sides, so slow spells of the machine hit both.
-    std::vector<Figures> engine_rounds(kRounds);
-    std::vector<Figures> loop_rounds(kRounds);
-    for (int round = 0; round < kRounds; ++round) {
-        if (!MeasureInChild(MeasureEngine, folder, &engine_rounds[round]) ||
-            !MeasureInChild(MeasureLoop, folder, &loop_rounds[round])) {
+    // Rounds alternate between the sides, so slow spells of the machine hit all of them.
+    std::vector<Figures> engine_rounds(rounds);
+    std::vector<Figures> habit_rounds(rounds);
+    std::vector<std::vector<Figures>> shape_rounds(kShapeCount, std::vector<Figures>(rounds));
+    for (int round = 0; round < rounds; ++round) {
+        bool ok = MeasureInChild([&folder](Figures* f) { return MeasureEngine(folder, f); }, &engine_rounds[round]) &&
+                  MeasureInChild([&folder](Figures* f) { return MeasureHabits(folder, f); }, &habit_rounds[round]);
+        for (int shape = 0; ok && shape < kShapeCount; ++shape) {
+            ok = MeasureInChild([&folder, shape](Figures* f) { return MeasureLoopShaped(folder, kLoopShapes[shape], f); },
+                                &shape_rounds[shape][round]);
+        }
+        if (!ok) {
             fprintf(stderr, "engine_bench: a measurement failed\n");
             return 1;
         }
     }
     const Figures engine = Median(engine_rounds);
-    const Figures loop = Median(loop_rounds);
+    std::vector<Figures> shapes;
+    for (const std::vector<Figures>& per_shape : shape_rounds) shapes.push_back(Median(per_shape));
+    const Figures& loop = shapes[0];
     printf("model %s, %d threads\n", (folder / "model.gguf").c_str(),
            ResolveThreadCount(-1, std::thread::hardware_concurrency()));
-    printf("medians of %d rounds\n%-40s %12s %12s  %-8s %8s\n", kRounds, "", "engine", "plain loop", "unit",
+    printf("medians of %d rounds\n%-40s %12s %12s  %-8s %8s\n", rounds, "", "engine", "plain loop", "unit",
            "ratio");
     PrintRow("load", engine.load_ms, loop.load_ms, "ms");
     PrintRow("prompt, 1000 tokens", engine.prompt_tokens_per_s, loop.prompt_tokens_per_s, "tok/s");
@@ -378,5 +563,40 @@ int main(int argc, char** argv) {
         PrintRow(decoded.c_str(), engine.prompt_tokens_decoded[turn], loop.prompt_tokens_decoded[turn], "tokens");
     }
     PrintRow("peak resident memory", engine.peak_rss_kb / 1024.0, loop.peak_rss_kb / 1024.0, "MiB");
+
+    // Where the gap comes from: the plain loop taking on the engine's habits one by one.
+    printf("\nthe plain loop with the engine's habits (ratio: to the plain loop)\n%-40s %12s %13s %8s %12s %8s %12s %8s\n",
+           "", "gen tok/s", "(min-max)", "ratio", "turn 1 ms", "ratio", "turn 8 ms", "ratio");
+    const auto print_shape = [&loop](const char* name, const std::vector<Figures>& per_round) {
+        const Figures f = Median(per_round);
+        double slowest = f.generated_tokens_per_s, fastest = f.generated_tokens_per_s;
+        for (const Figures& round : per_round) {
+            slowest = std::min(slowest, round.generated_tokens_per_s);
+            fastest = std::max(fastest, round.generated_tokens_per_s);
+        }
+        printf("%-40s %12.1f %6.0f-%-6.0f %8.3f %12.1f %8.3f %12.1f %8.3f\n", name, f.generated_tokens_per_s, slowest,
+               fastest, f.generated_tokens_per_s / loop.generated_tokens_per_s, f.first_token_ms[0],
+               f.first_token_ms[0] / loop.first_token_ms[0], f.first_token_ms[kTurns - 1],
+               f.first_token_ms[kTurns - 1] / loop.first_token_ms[kTurns - 1]);
+    };
+    for (int shape = 0; shape < kShapeCount; ++shape) print_shape(kLoopShapes[shape].name, shape_rounds[shape]);
+    print_shape("engine", engine_rounds);
+
+    // Each habit alone, against the time of one generated token.
+    const Figures habits = Median(habit_rounds);
+    const double token_us = 1e6 / loop.generated_tokens_per_s;
+    printf("\nthe engine's habits timed alone (share: of one generated token, %.0f us)\n", token_us);
+    const auto print_habit = [token_us](const char* name, double us, const char* when) {
+        printf("%-52s %10.2f us %8.2f%%  %s\n", name, us, 100.0 * us / token_us, when);
+    };
+    print_habit("BuildSampler", habits.build_sampler_us, "once per reply");
+    print_habit("llama_batch_init + llama_batch_free, 1 token", habits.batch_init_free_us, "per token");
+    print_habit("PostPiece (generation thread)", habits.post_piece_us, "per token");
+    print_habit("UI thread CPU per received piece, engine", engine.ui_cpu_us_per_piece, "per token, other core");
+    print_habit("one token decoded, same thread as before", habits.one_token_same_thread_ms * 1000.0, "");
+    print_habit("one token decoded, first on a new thread", habits.one_token_fresh_thread_ms * 1000.0,
+                "once per reply");
+    printf("%-52s %10.2f ms  (a new thread team per reply; once per reply)\n", "  difference",
+           habits.one_token_fresh_thread_ms - habits.one_token_same_thread_ms);
     return 0;
 }
