@@ -1,7 +1,10 @@
 // Engine benchmark: the engine's own generation thread, driven through a
 // message-only window, against a plain libllama loop on the same model with the
 // same thread count. Each side runs in a child process of its own so that its
-// peak resident memory is its own. Prints figures; judges nothing.
+// peak resident memory is its own. Then the plain loop again, taking on the
+// engine's habits one at a time (a thread per reply, a batch per token, a piece
+// posted per token), and each habit timed alone, so that a gap between the two
+// sides shows where it comes from. Prints figures; judges nothing.
 
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -45,6 +48,10 @@ struct Figures {
     double post_piece_us = 0;
     double one_token_same_thread_ms = 0;
     double one_token_fresh_thread_ms = 0;
+    double next_token_fresh_thread_ms = 0;  // the new thread's second decode
+    double one_token_fresh_thread_after_pause_ms = 0;
+    double one_token_same_thread_faults = 0;  // the process's minor page faults during that decode
+    double one_token_fresh_thread_faults = 0;
 };
 
 // CPU time the calling thread has used so far.
@@ -391,14 +398,29 @@ double MedianOf(std::vector<double> values) {
     return values[values.size() / 2];
 }
 
-// Decodes one token at position 0 of an emptied cache; its time in milliseconds.
-double TimeOneToken(Engine* engine) {
+struct DecodeCost {
+    double ms = 0;
+    double page_faults = 0;  // minor faults of the whole process: fresh memory touched
+};
+
+long MinorFaults() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_minflt;
+}
+
+// Decodes one token at position 0 of an emptied cache.
+DecodeCost TimeOneToken(Engine* engine) {
     llama_memory_clear(llama_get_memory(engine->ctx), true);
     llama_token token = 0;
+    const long faults = MinorFaults();
     const Clock::time_point start = Clock::now();
     DecodeTokens(engine, &token, 1, 0);
     llama_synchronize(engine->ctx);
-    return Milliseconds(start, Clock::now());
+    DecodeCost cost;
+    cost.ms = Milliseconds(start, Clock::now());
+    cost.page_faults = static_cast<double>(MinorFaults() - faults);
+    return cost;
 }
 
 // Each of the engine's per-reply and per-token habits, timed alone.
@@ -433,28 +455,53 @@ bool MeasureHabits(const std::filesystem::path& folder, Figures* figures) {
     PostMessageW(loop.window.hwnd, WM_APP_GEN_DONE, 0, 0);
     PumpUntilDone(&loop.window);
 
-    // One token: on the thread that decoded before, and on a new thread each time
+    // One token: on a thread that decoded before, and on a new thread each time
     // (as each reply's GenerationThread is), whose decode starts a new thread team.
-    std::vector<double> same_thread, fresh_thread;
-    for (int i = 0; i < 3; ++i) TimeOneToken(&engine);  // warm up
-    for (int i = 0; i < 21; ++i) same_thread.push_back(TimeOneToken(&engine));
-    for (int i = 0; i < 21; ++i) {
-        struct Job {
-            Engine* engine;
-            double ms;
-        } job{&engine, 0};
+    // This thread decodes nothing: a thread team it kept alive would crowd the cores.
+    struct Job {
+        Engine* engine;
+        int repeats;
+        std::vector<DecodeCost> costs;
+    };
+    const auto run_on_new_thread = [](Job* job) {
         HANDLE thread = CreateThread(nullptr, 0, [](LPVOID parameter) -> DWORD {
             auto* job = static_cast<Job*>(parameter);
-            job->ms = TimeOneToken(job->engine);
+            for (int i = 0; i < job->repeats; ++i) job->costs.push_back(TimeOneToken(job->engine));
             return 0;
-        }, &job, 0, nullptr);
+        }, job, 0, nullptr);
         if (!thread) return false;
         WaitForSingleObject(thread, INFINITE);
         CloseHandle(thread);
-        fresh_thread.push_back(job.ms);
+        return true;
+    };
+    std::vector<double> same_thread, fresh_thread, fresh_thread_again, same_faults, fresh_faults;
+    Job long_lived{&engine, 24, {}};
+    if (!run_on_new_thread(&long_lived)) return false;
+    for (size_t i = 3; i < long_lived.costs.size(); ++i) {  // the first three warm up
+        same_thread.push_back(long_lived.costs[i].ms);
+        same_faults.push_back(long_lived.costs[i].page_faults);
     }
+    for (int i = 0; i < 21; ++i) {
+        Job fresh{&engine, 2, {}};
+        if (!run_on_new_thread(&fresh) || fresh.costs.size() != 2) return false;
+        fresh_thread.push_back(fresh.costs[0].ms);
+        fresh_faults.push_back(fresh.costs[0].page_faults);
+        fresh_thread_again.push_back(fresh.costs[1].ms);
+    }
+    // As a user replies: seconds pass between the end of one reply's thread and the next.
+    std::vector<double> fresh_after_pause;
+    for (int i = 0; i < 11; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        Job fresh{&engine, 1, {}};
+        if (!run_on_new_thread(&fresh) || fresh.costs.size() != 1) return false;
+        fresh_after_pause.push_back(fresh.costs[0].ms);
+    }
+    figures->one_token_fresh_thread_after_pause_ms = MedianOf(fresh_after_pause);
     figures->one_token_same_thread_ms = MedianOf(same_thread);
     figures->one_token_fresh_thread_ms = MedianOf(fresh_thread);
+    figures->next_token_fresh_thread_ms = MedianOf(fresh_thread_again);
+    figures->one_token_same_thread_faults = MedianOf(same_faults);
+    figures->one_token_fresh_thread_faults = MedianOf(fresh_faults);
     CloseLoop(&loop);
     return true;
 }
@@ -507,6 +554,11 @@ Figures Median(std::vector<Figures> rounds) {
     result.post_piece_us = median([](const Figures& f) { return f.post_piece_us; });
     result.one_token_same_thread_ms = median([](const Figures& f) { return f.one_token_same_thread_ms; });
     result.one_token_fresh_thread_ms = median([](const Figures& f) { return f.one_token_fresh_thread_ms; });
+    result.next_token_fresh_thread_ms = median([](const Figures& f) { return f.next_token_fresh_thread_ms; });
+    result.one_token_fresh_thread_after_pause_ms =
+        median([](const Figures& f) { return f.one_token_fresh_thread_after_pause_ms; });
+    result.one_token_same_thread_faults = median([](const Figures& f) { return f.one_token_same_thread_faults; });
+    result.one_token_fresh_thread_faults = median([](const Figures& f) { return f.one_token_fresh_thread_faults; });
     for (const Figures& round : rounds) result.peak_rss_kb = std::max(result.peak_rss_kb, round.peak_rss_kb);
     return result;
 }
@@ -593,10 +645,15 @@ int main(int argc, char** argv) {
     print_habit("llama_batch_init + llama_batch_free, 1 token", habits.batch_init_free_us, "per token");
     print_habit("PostPiece (generation thread)", habits.post_piece_us, "per token");
     print_habit("UI thread CPU per received piece, engine", engine.ui_cpu_us_per_piece, "per token, other core");
-    print_habit("one token decoded, same thread as before", habits.one_token_same_thread_ms * 1000.0, "");
+    print_habit("one token decoded, on a thread that decoded before", habits.one_token_same_thread_ms * 1000.0, "");
     print_habit("one token decoded, first on a new thread", habits.one_token_fresh_thread_ms * 1000.0,
                 "once per reply");
-    printf("%-52s %10.2f ms  (a new thread team per reply; once per reply)\n", "  difference",
+    print_habit("  then one more on that thread", habits.next_token_fresh_thread_ms * 1000.0, "");
+    print_habit("one token decoded, new thread 300 ms after the last", habits.one_token_fresh_thread_after_pause_ms * 1000.0,
+                "once per reply");
+    printf("%-52s %10.2f ms  (a new thread team per reply; once per reply)\n", "  first decode on a new thread costs",
            habits.one_token_fresh_thread_ms - habits.one_token_same_thread_ms);
+    printf("%-52s %10.0f vs %.0f on the same thread\n", "  page faults in that first decode",
+           habits.one_token_fresh_thread_faults, habits.one_token_same_thread_faults);
     return 0;
 }
