@@ -4,6 +4,7 @@
 
 #include "engine.h"
 #include "log_file.h"
+#include "text_conversion.h"
 
 #include <algorithm>
 #include <thread>
@@ -16,14 +17,6 @@ constexpr char kModelUnusableText[] =
     "The model could not be loaded. This file may not be a supported GGUF model.";
 constexpr char kOutOfMemoryText[] = "Not enough memory to load the model.";
 constexpr char kLoadingText[] = "Loading model\xE2\x80\xA6";  // ends with U+2026, one ellipsis character
-
-std::string Utf8FromWide(const std::basic_string<WCHAR>& wide) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    if (size <= 1) return {};
-    std::string text(size - 1, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, text.data(), size, nullptr, nullptr);
-    return text;
-}
 
 // Ends a failed load: the final message, then the request goes.
 DWORD FailLoad(LoadRequest* request, const char* text) {
@@ -58,7 +51,7 @@ DWORD LoadModelFromFolder(LoadRequest* request, const std::basic_string<WCHAR>& 
     if (GetFileAttributesW(model_path.c_str()) == INVALID_FILE_ATTRIBUTES) {
         return FailLoad(request, kModelMissingText);
     }
-    const std::string model_path_utf8 = Utf8FromWide(model_path);
+    const std::string model_path_utf8 = WideToUtf8(model_path);
     PostTextMessage(request->hwnd, WM_APP_STATUS, kLoadingText);
 
     // Settings are constants of the program, whatever was written in between.

@@ -1,5 +1,6 @@
-// UTF-8 <-> UTF-16 for the host, through the platform's converters (malformed
-// input becomes U+FFFD). Any thread; can't fail: no text gives an empty one.
+// UTF-8 <-> UTF-16 between the engine's texts and the host's, through the
+// platform's converters (malformed input becomes U+FFFD). Any thread; can't fail:
+// no text gives an empty one.
 #pragma once
 
 #include <string>
