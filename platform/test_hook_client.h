@@ -11,7 +11,8 @@
 #include <string>
 
 struct TestHookClient {
-    int socket_fd = -1;
+    std::string path;    // where the hook listens; kept to connect again
+    int socket_fd = -1;  // -1 while not connected
     std::string unread;  // bytes after the last response line
 };
 
@@ -19,10 +20,12 @@ struct TestHookClient {
 // until timeout_ms pass. False on time-out.
 bool ConnectTestHook(const std::string& path, int timeout_ms, TestHookClient* client);
 // Sends request (one line of JSON, no newline needed) and reads the response
-// line into *response. False when the connection fails or timeout_ms pass.
+// line into *response. False when the connection fails or timeout_ms pass;
+// the connection is then dropped, so an answer that comes too late is never
+// read as the answer to a later request, which goes over a new connection.
 bool SendTestHookRequest(TestHookClient* client, const std::string& request,
                          std::string* response, int timeout_ms);
-// Closes the connection; accepts a closed client.
+// Closes the connection and forgets the path; accepts a closed client.
 void CloseTestHook(TestHookClient* client);
 
 // The request {"eval":<script as a JSON string>}.

@@ -33,23 +33,14 @@ bool TryConnect(const std::string& path, int* out) {
     return true;
 }
 
-}  // namespace
-
-bool ConnectTestHook(const std::string& path, int timeout_ms, TestHookClient* client) {
-    CloseTestHook(client);
-    long long deadline = NowMs() + timeout_ms;
-    for (;;) {
-        if (TryConnect(path, &client->socket_fd)) return true;
-        if (NowMs() >= deadline) return false;
-        struct timespec pause = {0, 20000000};
-        nanosleep(&pause, nullptr);
-    }
+void DropConnection(TestHookClient* client) {
+    if (client->socket_fd >= 0) close(client->socket_fd);
+    client->socket_fd = -1;
+    client->unread.clear();
 }
 
-bool SendTestHookRequest(TestHookClient* client, const std::string& request,
-                         std::string* response, int timeout_ms) {
-    if (client->socket_fd < 0) return false;
-    std::string line = request + "\n";
+// Sends the line and reads one answer line; false on any failure or time-out.
+bool Exchange(TestHookClient* client, const std::string& line, std::string* response, int timeout_ms) {
     size_t sent = 0;
     while (sent < line.size()) {
         ssize_t n = send(client->socket_fd, line.data() + sent, line.size() - sent, MSG_NOSIGNAL);
@@ -79,10 +70,34 @@ bool SendTestHookRequest(TestHookClient* client, const std::string& request,
     }
 }
 
+}  // namespace
+
+bool ConnectTestHook(const std::string& path, int timeout_ms, TestHookClient* client) {
+    CloseTestHook(client);
+    client->path = path;
+    long long deadline = NowMs() + timeout_ms;
+    for (;;) {
+        if (TryConnect(path, &client->socket_fd)) return true;
+        if (NowMs() >= deadline) return false;
+        struct timespec pause = {0, 20000000};
+        nanosleep(&pause, nullptr);
+    }
+}
+
+bool SendTestHookRequest(TestHookClient* client, const std::string& request,
+                         std::string* response, int timeout_ms) {
+    // After a dropped connection the hook is already listening: one try is enough.
+    if (client->socket_fd < 0 && (client->path.empty() || !TryConnect(client->path, &client->socket_fd))) {
+        return false;
+    }
+    if (Exchange(client, request + "\n", response, timeout_ms)) return true;
+    DropConnection(client);
+    return false;
+}
+
 void CloseTestHook(TestHookClient* client) {
-    if (client->socket_fd >= 0) close(client->socket_fd);
-    client->socket_fd = -1;
-    client->unread.clear();
+    DropConnection(client);
+    client->path.clear();
 }
 
 std::string TestHookQuote(const std::string& text) {

@@ -2,6 +2,7 @@
 #include "app_session.h"
 
 #include "test_hook_client.h"
+#include "test_limits.h"
 
 #include <fcntl.h>
 #include <ftw.h>
@@ -123,12 +124,6 @@ int WaitForExit(AppSession* session, int timeout_ms) {
 
 namespace {
 
-const int kRequestTimeoutMs = 15000;
-
-}  // namespace
-
-namespace {
-
 // Starts the program in its folder; its standard error goes to stderr.txt there.
 bool Launch(AppSession* session, bool with_display, std::string* error) {
     std::string program = session->folder + session->program_name;
@@ -180,7 +175,7 @@ bool StartApp(AppSession* session, int timeout_ms, std::string* error) {
 bool EvalInPage(AppSession* session, const std::string& script, std::string* result) {
     std::string response;
     if (session->client == nullptr ||
-        !SendTestHookRequest(session->client, TestHookEvalRequest(script), &response, kRequestTimeoutMs)) {
+        !SendTestHookRequest(session->client, TestHookEvalRequest(script), &response, EventLimitMs())) {
         *result = "(no answer from the hook)";
         return false;
     }
@@ -209,21 +204,21 @@ bool SnapshotPage(AppSession* session, const std::string& path) {
     std::string response;
     return session->client != nullptr &&
            SendTestHookRequest(session->client, "{\"snapshot\":" + TestHookQuote(path) + "}", &response,
-                               kRequestTimeoutMs) &&
+                               EventLimitMs()) &&
            response.find("\"ok\":true") != std::string::npos;
 }
 
 bool DescribeWindow(AppSession* session, std::string* description) {
     std::string response;
     return session->client != nullptr &&
-           SendTestHookRequest(session->client, "{\"windows\":true}", &response, kRequestTimeoutMs) &&
+           SendTestHookRequest(session->client, "{\"windows\":true}", &response, EventLimitMs()) &&
            TestHookValue(response, description);
 }
 
 bool CloseApp(AppSession* session) {
     std::string response;
     return session->client != nullptr &&
-           SendTestHookRequest(session->client, "{\"close\":true}", &response, kRequestTimeoutMs) &&
+           SendTestHookRequest(session->client, "{\"close\":true}", &response, EventLimitMs()) &&
            response.find("\"ok\":true") != std::string::npos;
 }
 

@@ -15,13 +15,12 @@
 
 #include "app_session.h"
 #include "test_hook_client.h"
+#include "test_limits.h"
 #include "tiny_model.h"
 
 namespace {
 
-const int kStartMs = 60000;  // the web view's first start on a busy machine is slow
-const int kReplyMs = 60000;
-const int kExitMs = 30000;
+const int kLimitMs = EventLimitMs();
 
 const std::string kWarningSign = "\xE2\x9A\xA0\xEF\xB8\x8F  ";  // the error row's sign and two spaces
 // A reply of one byte per token, under the greeting's 120-token limit.
@@ -82,13 +81,13 @@ protected:
     }
     bool Start() {
         std::string error;
-        if (!StartApp(&session, kStartMs, &error)) {
+        if (!StartApp(&session, kLimitMs, &error)) {
             ADD_FAILURE() << error;
             return false;
         }
-        return WaitFor("document.getElementById('messages-inner') !== null", "the page to load", kStartMs);
+        return WaitFor("document.getElementById('messages-inner') !== null", "the page to load", kLimitMs);
     }
-    bool WaitFor(const std::string& condition, const std::string& what, int timeout_ms = kReplyMs) {
+    bool WaitFor(const std::string& condition, const std::string& what, int timeout_ms = kLimitMs) {
         std::string shown;
         if (WaitInPage(&session, condition, timeout_ms, kReport, &shown)) return true;
         ADD_FAILURE() << "timed out after " << timeout_ms << " ms waiting for " << what << "\npage: " << shown;
@@ -110,20 +109,22 @@ protected:
              "; document.getElementById('send-btn').click(); return true;");
     }
     void Snapshot(const std::string& name) {
-        usleep(400 * 1000);  // let the newest row finish fading in
-        Eval("await new Promise(done => requestAnimationFrame(() => requestAnimationFrame(done))); return true;");
+        // Rows fade in; endless animations (the thinking dots, the cursor) never finish.
+        WaitFor("document.getAnimations().every(a => a.playState !== 'running' || "
+                "a.effect.getComputedTiming().iterations === Infinity)",
+                "the rows' entrance animations to finish");
         std::string folder = VELKIN_SCREENSHOT_DIR;
         mkdir(folder.c_str(), 0755);
         EXPECT_TRUE(SnapshotPage(&session, folder + "/" + name + ".png")) << "snapshot " << name;
     }
     int CloseAndWait() {
         EXPECT_TRUE(CloseApp(&session));
-        return WaitForExit(&session, kExitMs);
+        return WaitForExit(&session, kLimitMs);
     }
-    // The addresses handed to the default browser, once `count` have arrived (or after 10 s).
+    // The addresses handed to the default browser, once `count` have arrived (or at the limit).
     std::string WaitForOpenedAddresses(int count) {
         std::string opened;
-        for (int waited = 0; waited < 10000; waited += 50) {
+        for (int waited = 0; waited < kLimitMs; waited += 50) {
             opened = ReadFileBytes(session.folder + "opened-addresses.txt");
             if (std::count(opened.begin(), opened.end(), '\n') >= count) break;
             usleep(50 * 1000);
@@ -180,7 +181,7 @@ TEST_F(WholeApp, GreetsAnswersStartsANewChatAndClosesCleanly) {
     // A link in a reply goes to the default browser, not into the view.
     Eval(kLastBubble + ".querySelector('a').click(); return true;");
     EXPECT_EQ(WaitForOpenedAddresses(1), "https://example.com/\n");
-    ASSERT_TRUE(WaitFor(kRowCount + " === 1", "the chat page to stay after a link click", 5000));
+    ASSERT_TRUE(WaitFor(kRowCount + " === 1", "the chat page to stay after a link click"));
 
     // A sent message is answered below it.
     Send("What can you do?");
@@ -256,10 +257,10 @@ TEST_F(WholeApp, ClosingDuringTheLoadWaitsForItAndExitsWithZero) {
     EXPECT_TRUE(CloseApp(&session));
 
     // The hidden window waits for the load to end.
-    usleep(1500 * 1000);
+    usleep(5 * kQuietWindowMs * 1000);
     EXPECT_TRUE(IsRunning()) << "the program ended while its model was still loading";
     FeedModelPipe();
-    EXPECT_EQ(WaitForExit(&session, kExitMs), 0);
+    EXPECT_EQ(WaitForExit(&session, kLimitMs), 0);
 }
 
 TEST_F(WholeApp, NewChatWhileTheModelLoadsIsIgnored) {
@@ -270,14 +271,14 @@ TEST_F(WholeApp, NewChatWhileTheModelLoadsIsIgnored) {
 
     // The page keeps New Chat disabled while loading; a message sent anyway must not reset the engine.
     Eval("window.chrome.webview.postMessage({type: 'new_chat'}); return true;");
-    usleep(1000 * 1000);
+    usleep(3 * kQuietWindowMs * 1000);
     ExpectPageText(kStatus, "Loading model\u2026");
     EXPECT_EQ(Eval("return " + kRowCount + ";"), "0");
 
     // The load then ends in its one outcome row, whatever the pipe lets the library read.
     FeedModelPipe();
     ASSERT_TRUE(WaitFor(kRowCount + " === 1 && " + kControlsIdle, "the load's outcome"));
-    usleep(500 * 1000);
+    usleep(kQuietWindowMs * 1000);
     EXPECT_EQ(Eval("return " + kRowCount + ";"), "1");
     EXPECT_EQ(Eval("return " + kLastBubble + ".textContent.includes('Engine is not initialized');"), "false");
     EXPECT_EQ(CloseAndWait(), 0);
@@ -288,7 +289,7 @@ TEST_F(WholeApp, NoWindowEndsWithItsMessageAndExitCodeOne) {
     ASSERT_TRUE(WriteModel(ScriptedReply("Hi.")));
     std::string error;
     ASSERT_TRUE(StartAppWithoutDisplay(&session, &error)) << error;
-    EXPECT_EQ(WaitForExit(&session, kExitMs), 1);
+    EXPECT_EQ(WaitForExit(&session, kLimitMs), 1);
     std::string shown = ReadFileBytes(session.folder + "stderr.txt");
     EXPECT_NE(shown.find("Failed to create the application window."), std::string::npos) << shown;
     struct stat log_info;
@@ -363,7 +364,7 @@ TEST_F(WholeApp, ClientErrorReportsAreAppendedToJsdebugLog) {
     Eval("reportClientError('second', 'plain', ''); return true;");
     const std::string path = session.folder + "jsdebug.log";
     std::string log;
-    for (int waited = 0; waited < 10000 && log.find("where=second") == std::string::npos; waited += 50) {
+    for (int waited = 0; waited < kLimitMs && log.find("where=second") == std::string::npos; waited += 50) {
         usleep(50 * 1000);
         log = ReadFileBytes(path);
     }
@@ -394,7 +395,7 @@ TEST_F(WholeApp, LookAlikeAddressesDoNotReplaceThePage) {
         expected += std::string(address) + "\n";
         EXPECT_EQ(WaitForOpenedAddresses(++n_opened), expected);
         EXPECT_TRUE(WaitFor("document.getElementById('messages-inner') !== null && " + kRowCount + " === 1",
-                            "the chat page to stay", 5000));
+                            "the chat page to stay"));
     }
     EXPECT_EQ(CloseAndWait(), 0);
 }

@@ -3,6 +3,8 @@
 // display.
 #include <gtest/gtest.h>
 
+#include "test_limits.h"
+
 #include <time.h>
 
 #include <atomic>
@@ -328,7 +330,7 @@ TEST(Threads, ClosingAHandleLeavesTheThreadRunning) {
     ASSERT_NE(thread, nullptr);
     EXPECT_TRUE(CloseHandle(thread));
     gate.open = true;
-    for (int i = 0; i < 5000 && !gate.finished; i++) {
+    for (int waited = 0; waited < EventLimitMs() && !gate.finished; waited++) {
         struct timespec pause = {0, 1000000};
         nanosleep(&pause, nullptr);
     }

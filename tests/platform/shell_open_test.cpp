@@ -41,7 +41,7 @@ TEST(ShellOpen, TheDefaultHandlerReceivesTheAddress) {
     const char16_t* address = u"x-velkin-test://example/path?q=caf\u00e9&x=1";
     INT_PTR result = (INT_PTR)ShellExecuteW(nullptr, u"open", address, nullptr, nullptr, SW_SHOWNORMAL);
     EXPECT_GT(result, 32);
-    for (int i = 0; i < 100 && ReadAll(opened).empty(); i++) {
+    for (int waited = 0; waited < EventLimitMs() && ReadAll(opened).empty(); waited += 50) {
         struct timespec pause = {0, 50000000};
         nanosleep(&pause, nullptr);
     }

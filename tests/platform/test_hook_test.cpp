@@ -26,20 +26,23 @@ LRESULT CALLBACK CountCloses(HWND window, UINT message, WPARAM wparam, LPARAM lp
 struct Exchange {
     TestHookClient* client = nullptr;
     std::string request;
+    int timeout_ms = 0;
     std::string response;
     bool sent = false;
 };
 
 DWORD WINAPI RunExchange(LPVOID parameter) {
     Exchange* exchange = (Exchange*)parameter;
-    exchange->sent = SendTestHookRequest(exchange->client, exchange->request, &exchange->response, 15000);
+    exchange->sent = SendTestHookRequest(exchange->client, exchange->request, &exchange->response,
+                                         exchange->timeout_ms);
     return 0;
 }
 
-std::string Ask(TestHookClient* client, const std::string& request) {
+std::string Ask(TestHookClient* client, const std::string& request, int timeout_ms = EventLimitMs()) {
     Exchange exchange;
     exchange.client = client;
     exchange.request = request;
+    exchange.timeout_ms = timeout_ms;
     HANDLE thread = CreateThread(nullptr, 0, RunExchange, &exchange, 0, nullptr);
     PumpUntil([&] { return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0; });
     WaitForSingleObject(thread, INFINITE);
@@ -55,7 +58,7 @@ struct Connector {
 
 DWORD WINAPI RunConnect(LPVOID parameter) {
     Connector* connector = (Connector*)parameter;
-    connector->connected = ConnectTestHook(connector->path, 10000, connector->client);
+    connector->connected = ConnectTestHook(connector->path, EventLimitMs(), connector->client);
     return 0;
 }
 
@@ -142,10 +145,22 @@ TEST_F(TestHook, EvaluatesScriptInThePageAndSnapshotsIt) {
         << windows;
 }
 
+TEST_F(TestHook, AnAnswerThatComesTooLateNeverAnswersALaterRequest) {
+    ASSERT_TRUE(OpenWebView(&harness));
+    ASSERT_TRUE(LoadPage(&harness, "<!doctype html><script>window.chrome.webview.postMessage('ready')</script>",
+                         "\"ready\""));
+    // The first answer waits for the second request, so the first request always times out.
+    EXPECT_EQ(Ask(&client, TestHookEvalRequest("await new Promise(r => window.release = r); return 'late'"), 100),
+              "no response");
+    EXPECT_EQ(Ask(&client, TestHookEvalRequest("window.release(); return 'second'")),
+              "{\"ok\":true,\"value\":\"second\"}");
+    EXPECT_EQ(Ask(&client, TestHookEvalRequest("return 'third'")), "{\"ok\":true,\"value\":\"third\"}");
+}
+
 TEST_F(TestHook, CloseActsAsTheUsersCloseButton) {
     ShowWindow(harness.window, SW_SHOW);
     EXPECT_EQ(Ask(&client, "{\"close\":true}"), "{\"ok\":true}");
-    PumpUntil([] { return g_close_messages > 0; }, 5000);
+    PumpUntil([] { return g_close_messages > 0; });
     EXPECT_EQ(g_close_messages, 1);
     EXPECT_TRUE(IsWindow(harness.window)) << "the window stays until the program destroys it";
 }

@@ -60,7 +60,7 @@ protected:
     // Sends a command, then checks the page still answers from where it was.
     std::string AddressAfter(const std::string& command) {
         harness.view->PostWebMessageAsJson(Wide(command).c_str());
-        PumpFor(300);  // time for a navigation that should not happen
+        PumpFor(kQuietWindowMs);  // time for a navigation that should not happen
         std::string ping = "{\"do\":\"ping\",\"n\":" + std::to_string(++pings) + "}";
         harness.view->PostWebMessageAsJson(Wide(ping).c_str());
         std::string prefix = "{\"pong\":" + std::to_string(pings) + ",\"at\":\"";

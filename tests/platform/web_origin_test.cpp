@@ -109,7 +109,7 @@ TEST_F(WebOrigin, OnlyTheProgramsOwnPageCanPost) {
                        "</script>";
     harness.view->NavigateToString(Wide(page).c_str());
     ASSERT_TRUE(PumpUntil([&] { return Received("\"back home\""); }));
-    PumpFor(200);
+    PumpFor(kQuietWindowMs);
     EXPECT_EQ(harness.received, (std::vector<std::string>{"\"frame done\"", "\"back home\""}));
     EXPECT_TRUE(Received("\"frame done\"")) << "the page itself still posts";
 }

@@ -69,14 +69,14 @@ protected:
 
 TEST_F(WebSettings, ContextMenuShowsOnlyWhileEnabled) {
     RightClick(&harness);
-    EXPECT_TRUE(PumpUntil([] { return VisiblePopups() > 0; }, 5000)) << "enabled: a right click shows a menu";
+    EXPECT_TRUE(PumpUntil([] { return VisiblePopups() > 0; })) << "enabled: a right click shows a menu";
     ClosePopupMenus();
-    PumpUntil([] { return VisiblePopups() == 0; }, 5000);
+    PumpUntil([] { return VisiblePopups() == 0; });
 
     EXPECT_EQ(settings->put_AreDefaultContextMenusEnabled(FALSE), S_OK);
     ASSERT_EQ(VisiblePopups(), 0);
     RightClick(&harness);
-    PumpFor(1000);
+    PumpFor(3 * kQuietWindowMs);
     EXPECT_EQ(VisiblePopups(), 0) << "disabled: no menu";
 }
 

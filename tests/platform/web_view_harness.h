@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "test_limits.h"
 #include "webview2.h"
 #include "windows.h"
 
@@ -33,7 +34,7 @@ bool OpenWebView(WebViewHarness* harness);
 // Releases the view and destroys the window.
 void CloseWebView(WebViewHarness* harness);
 // Runs the message loop until done() is true or timeout_ms pass.
-bool PumpUntil(const std::function<bool()>& done, int timeout_ms = 20000);
+bool PumpUntil(const std::function<bool()>& done, int timeout_ms = EventLimitMs());
 // Runs the loop for ms milliseconds.
 void PumpFor(int ms);
 // Loads html and waits until the page has posted ready_message (a JSON text).
