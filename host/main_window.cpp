@@ -23,7 +23,7 @@ void OnCreate(AppState& state, HWND window) {
 
 void OnSize(AppState& state, WPARAM kind, LPARAM size) {
     if (kind == SIZE_MINIMIZED || !state.controller) return;  // keep the last bounds while minimised
-    RECT bounds;
+    RECT bounds = {};
     bounds.right = LOWORD(size);
     bounds.bottom = HIWORD(size);
     state.controller->put_Bounds(bounds);

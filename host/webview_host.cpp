@@ -90,8 +90,10 @@ HRESULT OnNavigationStarting(ICoreWebView2NavigationStartingEventArgs* args) {
     if (FAILED(args->get_Uri(&uri)) || uri == nullptr) return S_OK;
     std::u16string address = uri;
     CoTaskMemFree(uri);
-    if (OpensOutside(address, VELKIN_VIRTUAL_HOST)) {
-        args->put_Cancel(TRUE);
+    const NavigationChoice choice = ChooseNavigation(address, VELKIN_VIRTUAL_HOST);
+    if (choice == NavigationChoice::kStayInView) return S_OK;
+    args->put_Cancel(TRUE);
+    if (choice == NavigationChoice::kOpenInBrowser) {
         ShellExecuteW(nullptr, u"open", address.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
     }
     return S_OK;

@@ -38,7 +38,7 @@ void AskForRoundedCorners(HWND window) {
 }
 
 ATOM RegisterMainWindowClass(HINSTANCE instance) {
-    WNDCLASSEXW window_class;
+    WNDCLASSEXW window_class = {};
     window_class.cbSize = sizeof window_class;
     window_class.style = CS_HREDRAW | CS_VREDRAW;
     window_class.lpfnWndProc = WndProc;

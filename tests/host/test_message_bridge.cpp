@@ -417,10 +417,13 @@ TEST(WebViewHandlers, AnswerOnlyTheirOwnInterfaceAndFreeThemselves) {
     EXPECT_EQ(view.navigation_handler->AddRef(), 2u);
     EXPECT_EQ(view.navigation_handler->Release(), 1u);
 
-    // A navigation on the page's own host proceeds in the view.
-    NavigationArgs own(u"https://app.velkin.local/highlight.min.js");
-    EXPECT_EQ(view.navigation_handler->Invoke(&view, &own), S_OK);
-    EXPECT_FALSE(own.cancelled);
+    // The page's own scheme proceeds in the view; its virtual host is cancelled.
+    NavigationArgs own_scheme(u"velkin://app.velkin.local/");
+    EXPECT_EQ(view.navigation_handler->Invoke(&view, &own_scheme), S_OK);
+    EXPECT_FALSE(own_scheme.cancelled);
+    NavigationArgs own_host(u"https://app.velkin.local/highlight.min.js");
+    EXPECT_EQ(view.navigation_handler->Invoke(&view, &own_host), S_OK);
+    EXPECT_TRUE(own_host.cancelled);
 }
 
 }  // namespace

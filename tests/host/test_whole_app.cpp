@@ -378,12 +378,22 @@ TEST_F(WholeApp, ClientErrorReportsAreAppendedToJsdebugLog) {
     EXPECT_EQ(CloseAndWait(), 0);
 }
 
-TEST_F(WholeApp, LookAlikeAddressesDoNotReplaceThePage) {
+TEST_F(WholeApp, OwnAndLookAlikeAddressesDoNotReplaceThePage) {
     ASSERT_TRUE(Prepare());
     ASSERT_TRUE(WriteModel(ScriptedReply("Hi.")));
     ASSERT_TRUE(Start());
     ASSERT_TRUE(WaitFor(kStatus + " === 'Ready'", "the greeting"));
 
+    // The page's own virtual host is refused: no error page replaces the chat, nothing opens.
+    const char* own_addresses[] = {"https://app.velkin.local/", "https://app.velkin.local/highlight.min.js?x#y"};
+    for (const char* address : own_addresses) {
+        SCOPED_TRACE(address);
+        Eval("window.location.href = " + Quote(address) + "; return true;");
+        usleep(3 * kQuietWindowMs * 1000);  // time for a navigation that must not happen
+        EXPECT_TRUE(WaitFor("document.getElementById('messages-inner') !== null && " + kRowCount + " === 1",
+                            "the chat page to stay"));
+    }
+    // Below, the first address opened outside must be the first look-alike: the refused ones opened nothing.
     const char* addresses[] = {"https://app.velkin.local.attacker.example/",
                                "https://app.velkin.local:x@attacker.example/", "http://app.velkin.local/"};
     // Each goes to the default browser, and the chat stays in the view.
