@@ -38,6 +38,7 @@ void OnClose(AppState& state) {
         WaitForSingleObject(state.worker_thread, INFINITE);
         CloseHandle(state.worker_thread);
         state.worker_thread = nullptr;
+        DiscardWorkerMessages(state.hwnd);  // the worker's last words, never to be handled
     }
     state.webview = nullptr;
     state.controller = nullptr;

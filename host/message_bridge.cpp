@@ -157,6 +157,15 @@ bool HandleWorkerMessage(AppState& state, UINT message, LPARAM payload) {
     }
 }
 
+void DiscardWorkerMessages(HWND window) {
+    MSG left;
+    while (PeekMessageW(&left, window, WM_APP_TOKEN, WM_APP_ERROR, PM_REMOVE)) {
+        bool carries_text = left.message == WM_APP_TOKEN || left.message == WM_APP_STATUS ||
+                            left.message == WM_APP_ERROR;
+        if (carries_text) FreePayload(left.lParam);
+    }
+}
+
 void HandlePageMessage(AppState& state, const std::u16string& json) {
     std::u16string type = JsonGetString(json, u"type");
     if (type == u"send") {

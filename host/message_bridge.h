@@ -26,6 +26,10 @@ void OnErrorMessage(AppState& state, LPARAM payload);
 // other message (which is left alone).
 bool HandleWorkerMessage(AppState& state, UINT message, LPARAM payload);
 
+// Takes the workers' messages still queued for `window` and frees the texts
+// they carry, for a window about to be destroyed: those would never arrive.
+void DiscardWorkerMessages(HWND window);
+
 // Acts on one JSON message from the page ("send", "stop", "new_chat",
 // "clienterror"). A refused or unknown message gets no answer.
 void HandlePageMessage(AppState& state, const std::u16string& json);

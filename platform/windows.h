@@ -271,6 +271,12 @@ BOOL WINAPI PostMessageW(HWND window, UINT message, WPARAM wparam, LPARAM lparam
 BOOL WINAPI GetMessageW(LPMSG message, HWND filter, UINT filter_min, UINT filter_max);
 BOOL WINAPI TranslateMessage(const MSG* message);
 LRESULT WINAPI DispatchMessageW(const MSG* message);
+// PeekMessageW: UI thread; never waits and never runs the GTK loop. With
+// PM_REMOVE takes the first queued message that matches the filters (the
+// quit message only when the range holds WM_QUIT); TRUE when one was found.
+#define PM_NOREMOVE 0x0000
+#define PM_REMOVE 0x0001
+BOOL WINAPI PeekMessageW(LPMSG message, HWND filter, UINT filter_min, UINT filter_max, UINT remove);
 void WINAPI PostQuitMessage(int exit_code);
 
 // --- dialogs, icons, shell ---

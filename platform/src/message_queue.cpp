@@ -124,6 +124,26 @@ BOOL WINAPI GetMessageW(LPMSG message, HWND filter, UINT filter_min, UINT filter
     }
 }
 
+BOOL WINAPI PeekMessageW(LPMSG message, HWND filter, UINT filter_min, UINT filter_max, UINT remove) {
+    if (message == nullptr) return FALSE;
+    MessageQueue& queue = Queue();
+    std::lock_guard<std::mutex> lock(queue.mutex);
+    for (auto it = queue.messages.begin(); it != queue.messages.end(); ++it) {
+        if (!Matches(*it, filter, filter_min, filter_max)) continue;
+        *message = *it;
+        if (remove & PM_REMOVE) queue.messages.erase(it);
+        return TRUE;
+    }
+    MSG quit;
+    quit.message = WM_QUIT;
+    if (!queue.quit_posted || !Matches(quit, nullptr, filter_min, filter_max)) return FALSE;
+    *message = MSG();
+    message->message = WM_QUIT;
+    message->wParam = (WPARAM)queue.quit_code;
+    if (remove & PM_REMOVE) queue.quit_posted = false;
+    return TRUE;
+}
+
 BOOL WINAPI TranslateMessage(const MSG*) { return FALSE; }  // no keyboard messages here
 
 LRESULT WINAPI DispatchMessageW(const MSG* message) {

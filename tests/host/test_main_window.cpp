@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 
 #include <unistd.h>
@@ -29,6 +30,20 @@ LPARAM Payload(const char* text) {
     return reinterpret_cast<LPARAM>(copy);
 }
 
+// The text a worker posted last, and whether anyone has freed it.
+std::atomic<void*> g_watched_text{nullptr};
+std::atomic<bool> g_watched_text_freed{false};
+
+// A loader that fails while the window is closing: its error is still queued when the wait ends.
+DWORD WINAPI WorkerWithLastWords(LPVOID window) {
+    PostMessageW(static_cast<HWND>(window), WM_APP_STATUS, 0, Payload("Loading model\xE2\x80\xA6"));
+    LPARAM error = Payload("The model could not be loaded. This file may not be a supported GGUF model.");
+    g_watched_text = reinterpret_cast<void*>(error);
+    PostMessageW(static_cast<HWND>(window), WM_APP_ERROR, 0, error);
+    PostMessageW(static_cast<HWND>(window), WM_APP_LOAD_DONE, 0, 0);
+    return 0;
+}
+
 class MainWindow : public ::testing::Test {
 protected:
     RecordingWebView view;
@@ -38,7 +53,7 @@ protected:
 
     void SetUp() override {
         static ATOM window_class = [] {
-            WNDCLASSEXW record;
+            WNDCLASSEXW record = {};
             record.cbSize = sizeof record;
             record.lpfnWndProc = WndProc;
             record.lpszClassName = u"VelkinMainWindowTest";
@@ -138,4 +153,26 @@ TEST_F(MainWindow, CloseWaitsForTheWorkerThenReleasesTheViewAndDestroysTheWindow
     EXPECT_EQ(GetMessageW(&message, nullptr, 0, 0), 0);  // and posted the quit message
 }
 
+TEST_F(MainWindow, CloseFreesTheTextsOfWorkerMessagesStillQueued) {
+    Attach();
+    g_watched_text_freed = false;
+    state.worker_thread = CreateThread(nullptr, 0, WorkerWithLastWords, window, 0, nullptr);
+    ASSERT_NE(state.worker_thread, nullptr);
+
+    EXPECT_EQ(WndProc(window, WM_CLOSE, 0, 0), 0);
+
+    EXPECT_TRUE(g_watched_text_freed.load()) << "the queued error's text leaked";
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_TRUE(view.Posts().empty()) << "nothing is handled once the window is closing";
+    MSG message;
+    EXPECT_EQ(GetMessageW(&message, nullptr, 0, 0), 0) << "only the quit message is left";
+}
+
 }  // namespace
+
+// Every array freed in this program passes here, so a test can see its text go.
+void operator delete[](void* block) noexcept {
+    if (block != nullptr && block == g_watched_text.load()) g_watched_text_freed = true;
+    free(block);
+}
+void operator delete[](void* block, size_t) noexcept { operator delete[](block); }

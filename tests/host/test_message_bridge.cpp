@@ -70,7 +70,7 @@ protected:
     // running reply has ended.
     void RunWithWindow(const std::u16string& page_message) {
         static ATOM window_class = [] {
-            WNDCLASSEXW record;
+            WNDCLASSEXW record = {};
             record.cbSize = sizeof record;
             record.lpfnWndProc = BridgeTestWindowProc;
             record.lpszClassName = u"VelkinBridgeTest";

@@ -58,7 +58,7 @@ LRESULT CALLBACK RecordingProc(HWND window, UINT message, WPARAM wparam, LPARAM 
 
 const WCHAR* TestClass() {
     static const WCHAR* name = [] {
-        WNDCLASSEXW window_class;
+        WNDCLASSEXW window_class = {};
         window_class.cbSize = sizeof(window_class);
         window_class.lpfnWndProc = RecordingProc;
         window_class.hInstance = GetModuleHandleW(nullptr);
@@ -120,12 +120,12 @@ TEST(WindowCreation, RefusedCreationGivesNoWindow) {
 
 TEST(WindowCreation, ClassNamesAreRegisteredOnce) {
     TestClass();
-    WNDCLASSEXW again;
+    WNDCLASSEXW again = {};
     again.cbSize = sizeof(again);
     again.lpfnWndProc = RecordingProc;
     again.lpszClassName = u"VelkinQueueTest";
     EXPECT_EQ(RegisterClassExW(&again), 0);
-    WNDCLASSEXW no_procedure;
+    WNDCLASSEXW no_procedure = {};
     no_procedure.cbSize = sizeof(no_procedure);
     no_procedure.lpszClassName = u"VelkinNoProcedure";
     EXPECT_EQ(RegisterClassExW(&no_procedure), 0);
@@ -175,7 +175,7 @@ LRESULT CALLBACK CountingProc(HWND window, UINT message, WPARAM wparam, LPARAM l
 }
 
 TEST(MessageQueue, TenThousandMessagesFromFourThreadsArriveCompleteAndInOrder) {
-    WNDCLASSEXW window_class;
+    WNDCLASSEXW window_class = {};
     window_class.cbSize = sizeof(window_class);
     window_class.lpfnWndProc = CountingProc;
     window_class.lpszClassName = u"VelkinLoadTest";
@@ -252,6 +252,35 @@ TEST(MessageQueue, AWindowFilterTakesOnlyThatWindowsMessages) {
     DestroyWindow(b);
     EXPECT_EQ(GetMessageW(&message, b, 0, 0), -1) << "a dead filter window is an error";
     DestroyWindow(a);
+    EXPECT_EQ(RunLoop(), 0);
+}
+
+TEST(MessageQueue, PeekTakesMatchingMessagesWithoutWaiting) {
+    Recording first, second;
+    HWND a = MakeMessageWindow(&first);
+    HWND b = MakeMessageWindow(&second);
+    PostMessageW(a, WM_TEST_A, 1, 0);
+    PostMessageW(b, WM_TEST_A, 2, 0);
+    PostMessageW(a, WM_TEST_A + 1, 3, 0);
+    MSG message;
+    ASSERT_EQ(PeekMessageW(&message, a, WM_TEST_A, WM_TEST_A + 1, PM_NOREMOVE), TRUE);
+    EXPECT_EQ(message.wParam, (WPARAM)1) << "the oldest first";
+    ASSERT_EQ(PeekMessageW(&message, a, WM_TEST_A, WM_TEST_A + 1, PM_REMOVE), TRUE);
+    EXPECT_EQ(message.wParam, (WPARAM)1) << "PM_NOREMOVE left it queued";
+    ASSERT_EQ(PeekMessageW(&message, a, WM_TEST_A, WM_TEST_A + 1, PM_REMOVE), TRUE);
+    EXPECT_EQ(message.wParam, (WPARAM)3);
+    EXPECT_EQ(PeekMessageW(&message, a, WM_TEST_A, WM_TEST_A + 1, PM_REMOVE), FALSE) << "b's is not a's";
+    PostQuitMessage(7);
+    EXPECT_EQ(PeekMessageW(&message, nullptr, WM_TEST_A + 1, WM_TEST_A + 1, PM_REMOVE), FALSE)
+        << "neither b's message nor the quit message is in the range";
+    ASSERT_EQ(PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE), TRUE);
+    EXPECT_EQ(message.wParam, (WPARAM)2) << "posted messages come before the quit message";
+    ASSERT_EQ(PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE), TRUE);
+    EXPECT_EQ(message.message, (UINT)WM_QUIT);
+    EXPECT_EQ(message.wParam, (WPARAM)7);
+    EXPECT_EQ(PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE), FALSE);
+    DestroyWindow(a);
+    DestroyWindow(b);
     EXPECT_EQ(RunLoop(), 0);
 }
 

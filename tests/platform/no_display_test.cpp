@@ -29,7 +29,7 @@ LRESULT CALLBACK Plain(HWND window, UINT message, WPARAM wparam, LPARAM lparam) 
 TEST(NoDisplay, OnlyWhatNeedsADisplayFails) {
     unsetenv("DISPLAY");
     unsetenv("WAYLAND_DISPLAY");
-    WNDCLASSEXW window_class;
+    WNDCLASSEXW window_class = {};
     window_class.cbSize = sizeof(window_class);
     window_class.lpfnWndProc = Plain;
     window_class.lpszClassName = u"VelkinNoDisplay";

@@ -29,7 +29,7 @@ TEST(ProgramIcon, IconOneLoadsAtTheLargeAndSmallSizes) {
 namespace {
 
 TEST(ProgramIcon, TheWindowClassIconsBecomeTheWindowsIcons) {
-    WNDCLASSEXW window_class;
+    WNDCLASSEXW window_class = {};
     window_class.cbSize = sizeof(window_class);
     window_class.lpfnWndProc = DefWindowProcW;
     window_class.hIcon = (HICON)LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(1), IMAGE_ICON, 0, 0,

@@ -174,7 +174,7 @@ LRESULT CALLBACK AnswerTheBox(HWND window, UINT message, WPARAM wparam, LPARAM l
 }
 
 TEST(MessageBox, IsModalKeepsPostedMessagesFlowingAndShowsTheTextAsIs) {
-    WNDCLASSEXW window_class;
+    WNDCLASSEXW window_class = {};
     window_class.cbSize = sizeof(window_class);
     window_class.lpfnWndProc = AnswerTheBox;
     window_class.lpszClassName = u"VelkinBoxAnswer";

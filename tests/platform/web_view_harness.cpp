@@ -45,7 +45,7 @@ void RegisterClasses() {
     static bool done = false;
     if (done) return;
     done = true;
-    WNDCLASSEXW window_class;
+    WNDCLASSEXW window_class = {};
     window_class.cbSize = sizeof(window_class);
     window_class.lpfnWndProc = HarnessProc;
     window_class.lpszClassName = kHarnessClass;
@@ -138,7 +138,7 @@ HWND OpenTestWindow(WNDPROC procedure) {
         static WNDPROC registered = nullptr;
         if (registered == nullptr) {
             registered = procedure;
-            WNDCLASSEXW window_class;
+            WNDCLASSEXW window_class = {};
             window_class.cbSize = sizeof(window_class);
             window_class.lpfnWndProc = procedure;
             window_class.lpszClassName = u"VelkinCustomTest";

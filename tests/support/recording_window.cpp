@@ -28,7 +28,7 @@ LRESULT CALLBACK RecordingProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lp
 
 const WCHAR* RecordingClass() {
     static const WCHAR* name = [] {
-        WNDCLASSEXW window_class;
+        WNDCLASSEXW window_class = {};
         window_class.cbSize = sizeof(window_class);
         window_class.lpfnWndProc = RecordingProc;
         window_class.hInstance = GetModuleHandleW(nullptr);
