@@ -48,6 +48,12 @@ struct LoadRequest {
 // executable when the model file exists.
 DWORD WINAPI ModelLoadThread(LPVOID request);
 
+// Sets up the library's backends for the run. UI thread, before any other
+// thread starts: the CPU backend writes the process environment the first
+// time it is set up, which races with every thread that reads it (the web
+// view's among them). The loader's own set-up then finds it done. Can't fail.
+void PrepareEngineBackend();
+
 // ModelLoadThread with another folder in place of the executable's (`folder`
 // ends with a separator). Same messages, same ownership of the request.
 DWORD LoadModelFromFolder(LoadRequest* request, const std::basic_string<WCHAR>& folder);

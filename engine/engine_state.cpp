@@ -3,6 +3,11 @@
 
 #include "engine.h"
 
+void PrepareEngineBackend() {
+    llama_log_set(LlamaLogCallback, nullptr);  // dropped until the loader opens velkin.log
+    llama_backend_init();
+}
+
 void BuildSampler(Engine* engine) {
     if (!engine) return;
     if (engine->sampler) {

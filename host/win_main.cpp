@@ -71,6 +71,8 @@ void TearDown(AppState& state) {
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
     SetDpiAwareness();
 
+    PrepareEngineBackend();  // before the web view's and the loader's threads exist
+
     AppState state;
     state.engine.reset(new Engine());
     state.history.reset(new ChatHistory());
