@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by setup.sh: the check that the node on PATH is new enough.
 
 node_major_needed=20  # playwright-core 1.64, which runs the page's tests, needs it

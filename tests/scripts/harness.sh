@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # What the script tests share: the scripts folder, a temporary folder removed
 # at exit, and assertions (a failed one prints what it expected and is
 # counted; Finish ends the test, failing when any assertion failed).

@@ -3,6 +3,7 @@
 # cut-off run leaves is redone, a complete checkout is left alone, and a
 # tampered package or a failed download stops with its reason.
 set -euo pipefail
+# shellcheck source-path=SCRIPTDIR source=harness.sh
 source "$(dirname "$0")/harness.sh"
 script="$scripts/fetch-llama.sh"
 

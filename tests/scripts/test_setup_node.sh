@@ -4,6 +4,7 @@
 # apt or npm run when that node was already there, and right after apt when
 # apt brought it.
 set -euo pipefail
+# shellcheck source-path=SCRIPTDIR source=harness.sh
 source "$(dirname "$0")/harness.sh"
 needed="Velkin needs Node.js 20 or newer"
 
