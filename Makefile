@@ -32,8 +32,17 @@ bench: build
 	cmake --build $(BUILD) -j $(JOBS) --target velkin_benches
 	scripts/bench.sh $(BUILD)
 
-install: build
-	cmake --install $(BUILD) --prefix $(PREFIX)
+# Builds only what is installed. A staged install (DESTDIR=...) lists its
+# files in install_manifest_staged.txt, so $(BUILD)/install_manifest.txt
+# keeps listing what a plain install put on this machine.
+install: configure
+	cmake --build $(BUILD) -j $(JOBS) --target velkin_install_files
+ifneq ($(DESTDIR),)
+	cmake -DCMAKE_INSTALL_PREFIX="$(PREFIX)" -DVELKIN_MANIFEST="$(abspath $(BUILD))/install_manifest_staged.txt" \
+	      -P $(BUILD)/install_alone.cmake
+else
+	cmake --install $(BUILD) --prefix "$(PREFIX)"
+endif
 
 clean:
 	rm -rf $(BUILD)

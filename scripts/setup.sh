@@ -4,6 +4,11 @@
 # Safe to run again: each step skips what is already in place.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/node-version.sh
+
+# An old node stops set-up before anything is installed; on a fresh machine
+# node comes with the packages below and is checked after them.
+if command -v node >/dev/null 2>&1; then CheckNodeVersion; fi
 
 packages=(
   build-essential cmake pkg-config git ca-certificates openssl
@@ -14,13 +19,14 @@ packages=(
   xvfb xauth
   fonts-noto-color-emoji
   chromium
-  nodejs
 )
 
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
 done
+# A node from elsewhere (a newer release than Debian's) is left in place.
+if ! command -v node >/dev/null 2>&1; then missing+=(nodejs); fi
 if ! command -v npm >/dev/null 2>&1; then missing+=(npm); fi
 if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
@@ -29,6 +35,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   $sudo_cmd apt-get update -q
   DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
+CheckNodeVersion
 
 # npm packages, exactly as the lock file pins them (no install scripts run).
 if [ ! -f node_modules/.package-lock.json ] || ! cmp -s package-lock.json node_modules/.velkin-lock; then

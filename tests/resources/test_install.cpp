@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include "ico_reading.h"
@@ -36,10 +37,13 @@ struct TempFolder {
   }
 };
 
-// Runs `cmake --install` on the build tree, without a shell (the prefix may
-// hold any character), with DESTDIR set when `destdir` is not empty.
-bool RunInstall(const std::string& prefix, const std::string& destdir) {
-  std::vector<std::string> args = {VELKIN_CMAKE_COMMAND, "--install", VELKIN_BUILD_DIR, "--prefix", prefix};
+// Installs as a staged `make install` does, listing the files in `manifest`,
+// without a shell (the prefix may hold any character), with DESTDIR set when
+// `destdir` is not empty. The build's install_manifest.txt, the list of a
+// real install on this machine, is left as it was.
+bool RunInstall(const std::string& prefix, const std::string& destdir, const fs::path& manifest) {
+  std::vector<std::string> args = {VELKIN_CMAKE_COMMAND, "-DCMAKE_INSTALL_PREFIX=" + prefix,
+                                   "-DVELKIN_MANIFEST=" + manifest.string(), "-P", VELKIN_INSTALL_ALONE};
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
@@ -56,6 +60,15 @@ bool RunInstall(const std::string& prefix, const std::string& destdir) {
   int status = 0;
   return waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
+
+// A file's text, or "<none>" when there is no such file.
+std::string ReadText(const fs::path& path) {
+  if (!fs::exists(path)) return "<none>";
+  const Bytes text = ReadWholeFile(path.string());
+  return std::string(text.begin(), text.end());
+}
+
+const fs::path kBuildManifest = fs::path(VELKIN_BUILD_DIR) / "install_manifest.txt";
 
 std::map<std::string, std::string> ReadDesktopEntry(const fs::path& path) {
   std::map<std::string, std::string> keys;
@@ -106,8 +119,22 @@ std::pair<uint32_t, uint32_t> PngSize(const fs::path& path) {
 }
 
 // Checks one installed tree: `root` is where the files are, `prefix` the
-// prefix they were installed for (they differ under DESTDIR).
-void ExpectInstalledTree(const fs::path& root, const std::string& prefix) {
+// prefix they were installed for (they differ under DESTDIR), `manifest` the
+// list of files the install wrote: each under `prefix`, as uninstalling reads it.
+void ExpectInstalledTree(const fs::path& root, const std::string& prefix, const fs::path& manifest) {
+  std::istringstream listed(ReadText(manifest));
+  std::set<std::string> files;
+  for (std::string line; std::getline(listed, line);) {
+    const bool under_prefix = line.rfind(prefix + "/", 0) == 0;
+    EXPECT_TRUE(under_prefix) << line << " is not under " << prefix;
+    if (under_prefix) {
+      EXPECT_TRUE(fs::exists(fs::symlink_status(root / line.substr(prefix.size() + 1)))) << line << " is not there";
+    }
+    files.insert(line);
+  }
+  EXPECT_EQ(files.count(prefix + "/share/applications/velkin.desktop"), 1u);
+  EXPECT_EQ(files.count(prefix + "/share/icons/hicolor/256x256/apps/velkin.png"), 1u);
+
   for (int size : kIconSizes) {
     const std::string folder = std::to_string(size) + "x" + std::to_string(size);
     const fs::path icon = root / "share/icons/hicolor" / folder / "apps/velkin.png";
@@ -134,6 +161,8 @@ void ExpectInstalledTree(const fs::path& root, const std::string& prefix) {
         << asset;
   }
   const fs::path link = root / "bin/velkin";
+  EXPECT_EQ(files.count(prefix + "/bin/velkin"), 1u);
+  EXPECT_EQ(files.count(prefix + "/libexec/velkin/velkin"), 1u);
   ASSERT_TRUE(fs::is_symlink(link));
   EXPECT_TRUE(fs::read_symlink(link).is_relative()) << "the link must survive a DESTDIR staging";
   EXPECT_TRUE(fs::equivalent(link, program));
@@ -144,8 +173,10 @@ TEST(Install, IntoAPrefixWithSpacesQuotesAndDollars) {
   TempFolder temp("velkin install \"$HOME\" 100% `x` ");
   ASSERT_FALSE(temp.path.empty());
   const std::string prefix = (temp.path / "pre fix").string();
-  ASSERT_TRUE(RunInstall(prefix, ""));
-  ExpectInstalledTree(prefix, prefix);
+  const std::string build_manifest = ReadText(kBuildManifest);
+  ASSERT_TRUE(RunInstall(prefix, "", temp.path / "manifest.txt"));
+  ExpectInstalledTree(prefix, prefix, temp.path / "manifest.txt");
+  EXPECT_EQ(ReadText(kBuildManifest), build_manifest) << "a test install rewrote the build's list";
 }
 
 TEST(Install, StagedWithDestdirNamesTheFinalPrefix) {
@@ -153,8 +184,10 @@ TEST(Install, StagedWithDestdirNamesTheFinalPrefix) {
   ASSERT_FALSE(temp.path.empty());
   const std::string stage = (temp.path / "stage").string();
   const bool final_prefix_existed = fs::exists("/opt/velkin");
-  ASSERT_TRUE(RunInstall("/opt/velkin", stage));
-  ExpectInstalledTree(stage + "/opt/velkin", "/opt/velkin");
+  const std::string build_manifest = ReadText(kBuildManifest);
+  ASSERT_TRUE(RunInstall("/opt/velkin", stage, temp.path / "manifest.txt"));
+  ExpectInstalledTree(stage + "/opt/velkin", "/opt/velkin", temp.path / "manifest.txt");
+  EXPECT_EQ(ReadText(kBuildManifest), build_manifest) << "a staged install rewrote the build's list";
   if (!final_prefix_existed) {
     EXPECT_FALSE(fs::exists("/opt/velkin")) << "installed outside DESTDIR";
   }
