@@ -71,7 +71,7 @@ async function main() {
   const env = await setUp(process.argv);
   try {
     for (const theme of ['light', 'dark']) {
-      const { page, context } = await openPage(env);
+      const { page } = await openPage(env);
       await page.setViewportSize({ width: 860, height: 1180 });
       if (theme === 'dark') await page.click('#theme-btn');
       await greet(page, ['Hello! I\'m Tamsy. ', 'How can I help you today?']);
@@ -91,7 +91,6 @@ async function main() {
       await host(page, { type: 'assistant_start' }, { type: 'token', text: 'Streaming a reply:\n\n```js\nconst x = 1;' });
       await page.waitForTimeout(400);
       await page.screenshot({ path: path.join(out, 'streaming-' + theme + '.png'), clip: { x: 0, y: 0, width: 860, height: 1180 } });
-      await context.close();
     }
   } finally {
     await env.close();

@@ -352,7 +352,7 @@ describe('sending and the keyboard', () => {
 
 describe('theme', () => {
   it('toggles, stores the choice and starts with it next time', async () => {
-    const { page, context } = await openPage(env);
+    const { page } = await openPage(env);
     const theme = () => page.evaluate(() => ({
       attr: document.documentElement.getAttribute('data-theme'),
       glyph: document.getElementById('theme-btn').textContent,
@@ -371,7 +371,6 @@ describe('theme', () => {
       await page.reload();
       assert.equal((await theme()).attr, null, stored);
     }
-    await context.close();
   });
 
   it('refused storage starts light and toggling still works', async () => {
