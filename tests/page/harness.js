@@ -173,6 +173,14 @@ async function clearStorage(page) {
   await page.evaluate(() => { try { localStorage.clear(); } catch (err) { /* storage refused or a blank page */ } });
 }
 
+// Resolves once every animation that ends has ended (row entrances, colour
+// fades); the endless ones (pulse, thinking dots, cursor) are left running.
+async function animationsSettled(page) {
+  await page.evaluate(() => Promise.allSettled(document.getAnimations()
+    .filter((a) => a.effect.getComputedTiming().endTime !== Infinity)
+    .map((a) => a.finished)));
+}
+
 async function host(page, ...messages) {
   await page.evaluate((list) => { for (const m of list) window.__host(m); }, messages);
 }
@@ -181,4 +189,4 @@ async function posted(page) {
   return page.evaluate(() => window.__posted.slice());
 }
 
-module.exports = { setUp, openPage, host, posted, launchBrowser, parseArgs, startServer };
+module.exports = { setUp, openPage, host, posted, animationsSettled, launchBrowser, parseArgs, startServer };
