@@ -181,6 +181,14 @@ async function animationsSettled(page) {
     .map((a) => a.finished)));
 }
 
+// Ends the rows' entrance animation at once, so a click on something inside
+// a row need not wait for it to stop moving.
+async function finishRowEntrances(page) {
+  await page.evaluate(() => {
+    for (const a of document.getAnimations()) if (a.animationName === 'msgIn') a.finish();
+  });
+}
+
 async function host(page, ...messages) {
   await page.evaluate((list) => { for (const m of list) window.__host(m); }, messages);
 }
@@ -189,4 +197,4 @@ async function posted(page) {
   return page.evaluate(() => window.__posted.slice());
 }
 
-module.exports = { setUp, openPage, host, posted, animationsSettled, launchBrowser, parseArgs, startServer };
+module.exports = { setUp, openPage, host, posted, animationsSettled, finishRowEntrances, launchBrowser, parseArgs, startServer };

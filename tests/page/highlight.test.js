@@ -4,7 +4,7 @@
 'use strict';
 const { describe, it, before, after } = require('node:test');
 const assert = require('node:assert/strict');
-const { setUp, openPage, host } = require('./harness.js');
+const { setUp, openPage, host, finishRowEntrances } = require('./harness.js');
 const { greet } = require('./page_helpers.js');
 
 let env;
@@ -22,6 +22,7 @@ async function countHighlights(page) {
 
 async function reply(page, text) {
   await host(page, { type: 'assistant_start' }, { type: 'token', text }, { type: 'gen_done', stopped: false });
+  await finishRowEntrances(page);
 }
 
 const blockStates = (page) => page.evaluate(() => Array.from(document.querySelectorAll('.code-block pre code')).map((code) => ({
