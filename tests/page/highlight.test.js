@@ -4,7 +4,7 @@
 'use strict';
 const { describe, it, before, after } = require('node:test');
 const assert = require('node:assert/strict');
-const { setUp, openPage, host } = require('./harness.js');
+const { setUp, openPage, host, finishRowEntrances } = require('./harness.js');
 const { greet } = require('./page_helpers.js');
 
 let env;
@@ -22,6 +22,7 @@ async function countHighlights(page) {
 
 async function reply(page, text) {
   await host(page, { type: 'assistant_start' }, { type: 'token', text }, { type: 'gen_done', stopped: false });
+  await finishRowEntrances(page);
 }
 
 const blockStates = (page) => page.evaluate(() => Array.from(document.querySelectorAll('.code-block pre code')).map((code) => ({
@@ -86,12 +87,10 @@ describe('highlighting', () => {
   });
 
   it('without highlight.min.js blocks stay plain and Copy still works', async () => {
-    const { page, errors } = await openPage(env, {
-      hljs: false,
-      initScripts: [() => {
-        Object.defineProperty(navigator, 'clipboard', { configurable: true, value: undefined });
-        document.execCommand = () => true;
-      }],
+    const { page, errors } = await openPage(env, { hljs: false });
+    await page.evaluate(() => {
+      Object.defineProperty(navigator, 'clipboard', { configurable: true, value: undefined });
+      document.execCommand = () => true;
     });
     assert.equal(await page.evaluate(() => typeof hljs), 'undefined');
     await greet(page);
@@ -105,9 +104,10 @@ describe('highlighting', () => {
 
 describe('copy', () => {
   // Clipboard behaviours: 'absent', 'refuses' or 'accepts'; the fall-back's
-  // copy command reports exec (true or false, or 'throws').
-  function clipboardStub(mode, exec) {
-    return [({ mode, exec }) => {
+  // copy command reports exec (true or false, or 'throws'). Copy looks for
+  // the clipboard only when clicked, so the stub goes in after the load.
+  function stubClipboard(page, mode, exec) {
+    return page.evaluate(({ mode, exec }) => {
       window.__clipboard = [];
       window.__execCopies = [];
       const clipboard = mode === 'absent' ? undefined : {
@@ -124,11 +124,12 @@ describe('copy', () => {
         if (exec === 'throws') throw new Error('copy refused');
         return exec;
       };
-    }, { mode, exec }];
+    }, { mode, exec });
   }
 
   async function copyPage(mode, exec) {
-    const { page } = await openPage(env, { clock: true, initScripts: [clipboardStub(mode, exec)] });
+    const { page } = await openPage(env, { clock: true });
+    await stubClipboard(page, mode, exec);
     await greet(page);
     await reply(page, 'code:\n```sh\n\necho "<hi>" && ls\n```');
     return page;
@@ -178,7 +179,8 @@ describe('copy', () => {
   });
 
   it('a block inside a list item copies its code without the item indentation', async () => {
-    const { page } = await openPage(env, { clock: true, initScripts: [clipboardStub('accepts', true)] });
+    const { page } = await openPage(env, { clock: true });
+    await stubClipboard(page, 'accepts', true);
     await greet(page);
     await reply(page, '1. Install:\n   ```sh\n   pip install "<x>" &&\n     echo ok\n   ```\n2. Done');
     await page.click('li .copy-btn');

@@ -3,7 +3,7 @@
 'use strict';
 const fs = require('node:fs');
 const path = require('node:path');
-const { setUp, openPage, host } = require('./harness.js');
+const { setUp, openPage, host, animationsSettled } = require('./harness.js');
 const { greet } = require('./page_helpers.js');
 
 const REPLY = [
@@ -71,7 +71,7 @@ async function main() {
   const env = await setUp(process.argv);
   try {
     for (const theme of ['light', 'dark']) {
-      const { page, context } = await openPage(env);
+      const { page } = await openPage(env);
       await page.setViewportSize({ width: 860, height: 1180 });
       if (theme === 'dark') await page.click('#theme-btn');
       await greet(page, ['Hello! I\'m Tamsy. ', 'How can I help you today?']);
@@ -79,19 +79,19 @@ async function main() {
       await page.press('#input', 'Enter');
       await host(page, { type: 'assistant_start' }, { type: 'token', text: REPLY }, { type: 'gen_done', stopped: false });
       await page.evaluate(() => document.activeElement.blur());
-      await page.waitForTimeout(400);  // let the row entrance animation finish
+      await animationsSettled(page);
       const file = path.join(out, 'conversation-' + theme + '.png');
       await page.screenshot({ path: file });
       console.log('wrote ' + file);
 
       await host(page, { type: 'assistant_start' }, { type: 'token', text: LIST_REPLY }, { type: 'gen_done', stopped: false });
-      await page.waitForTimeout(400);
+      await animationsSettled(page);
       await page.screenshot({ path: path.join(out, 'list-code-' + theme + '.png') });
 
       await host(page, { type: 'assistant_start' }, { type: 'token', text: 'Streaming a reply:\n\n```js\nconst x = 1;' });
-      await page.waitForTimeout(400);
+      await page.waitForSelector('.code-streaming');  // the first live render has shown the open block
+      await animationsSettled(page);
       await page.screenshot({ path: path.join(out, 'streaming-' + theme + '.png'), clip: { x: 0, y: 0, width: 860, height: 1180 } });
-      await context.close();
     }
   } finally {
     await env.close();

@@ -117,7 +117,8 @@ describe('rows and grouping', () => {
 
   it('groups consecutive rows of one role and lines their bubbles up', async () => {
     const page = await fresh();
-    await greet(page);
+    // After a failed load sends go out unanswered, so user rows follow each other.
+    await host(page, { type: 'error', text: 'Not enough memory to load the model.' });
     await page.fill('#input', 'one');
     await page.press('#input', 'Enter');
     await page.fill('#input', 'two');
@@ -238,18 +239,70 @@ describe('sending and the keyboard', () => {
     assert.equal((await rows(page)).length, 1);
   });
 
-  it('an Enter that confirms an input-method composition does not send', async () => {
+  // The host ignores a send while a reply runs, so a second one before its
+  // answer would show a question nobody answers.
+  it('after loading, a second send waits until the host answers the first', async () => {
     const page = await fresh();
     await greet(page);
-    await page.fill('#input', '日本');
-    const prevented = await page.evaluate(() => {
-      const ev = new KeyboardEvent('keydown', { key: 'Enter', bubbles: true, cancelable: true, isComposing: true });
-      document.getElementById('input').dispatchEvent(ev);
-      return ev.defaultPrevented;
-    });
-    assert.equal(prevented, false);
-    assert.deepEqual(await posted(page), []);
+    const sends = async () => (await posted(page)).filter((text) => text.startsWith('{"type":"send"'));
+    // The usual answer, a failed thread start, and the end of a reply that
+    // ran on after a recovery (the host ignored the send).
+    const answers = [{ type: 'assistant_start' }, { type: 'error', text: 'Could not start generation thread.' },
+      { type: 'gen_done', stopped: false }];
+    for (const [n, answer] of answers.entries()) {
+      await page.fill('#input', 'first ' + n);
+      await page.press('#input', 'Enter');
+      await page.fill('#input', 'second ' + n);
+      await page.press('#input', 'Enter');
+      await page.click('#send-btn');
+      assert.deepEqual(await sends(page), answers.slice(0, n + 1).map((_, k) => '{"type":"send","text":"first ' + k + '"}'));
+      assert.equal(await page.inputValue('#input'), 'second ' + n);
+      assert.deepEqual((await rows(page)).filter((r) => r.role === 'user').map((r) => r.text).slice(-1), ['first ' + n]);
+      await host(page, answer);
+      if (answer.type === 'assistant_start') await host(page, { type: 'gen_done', stopped: false });
+      await page.fill('#input', '');
+    }
+    await page.fill('#input', 'third');
+    await page.press('#input', 'Enter');
+    assert.equal((await sends(page)).at(-1), '{"type":"send","text":"third"}');
+    assert.equal(await page.inputValue('#input'), '');
   });
+
+  it('after a failed load every send is posted at once and none waits', async () => {
+    const page = await fresh();
+    await host(page, { type: 'error', text: 'Could not find model.gguf. Place a GGUF model file next to Velkin.exe and restart.' });
+    for (const text of ['one', 'two']) {
+      await page.fill('#input', text);
+      await page.press('#input', 'Enter');
+    }
+    await page.fill('#input', 'three');
+    await page.click('#send-btn');
+    assert.deepEqual(await posted(page), ['one', 'two', 'three'].map((t) => '{"type":"send","text":"' + t + '"}'));
+    assert.deepEqual((await rows(page)).map((r) => r.role), ['assistant', 'user', 'user', 'user']);
+    assert.deepEqual(await controls(page), IDLE);
+  });
+
+  // WebKit may deliver the Enter that commits a composition with keyCode 229
+  // and isComposing false.
+  const compositionEnters = [
+    ['isComposing', { isComposing: true }],
+    ['keyCode 229 without isComposing', { isComposing: false, keyCode: 229 }],
+  ];
+  for (const [name, init] of compositionEnters) {
+    it('an Enter that confirms an input-method composition does not send: ' + name, async () => {
+      const page = await fresh();
+      await greet(page);
+      await page.fill('#input', '日本');
+      const prevented = await page.evaluate((extra) => {
+        const ev = new KeyboardEvent('keydown', Object.assign({ key: 'Enter', bubbles: true, cancelable: true }, extra));
+        document.getElementById('input').dispatchEvent(ev);
+        return ev.defaultPrevented;
+      }, init);
+      assert.equal(prevented, false);
+      assert.deepEqual(await posted(page), []);
+      assert.equal(await page.inputValue('#input'), '日本');
+    });
+  }
 
   it('Ctrl+N asks for a new chat only while New Chat is enabled', async () => {
     const page = await fresh();
@@ -299,7 +352,7 @@ describe('sending and the keyboard', () => {
 
 describe('theme', () => {
   it('toggles, stores the choice and starts with it next time', async () => {
-    const { page, context } = await openPage(env);
+    const { page } = await openPage(env);
     const theme = () => page.evaluate(() => ({
       attr: document.documentElement.getAttribute('data-theme'),
       glyph: document.getElementById('theme-btn').textContent,
@@ -318,7 +371,6 @@ describe('theme', () => {
       await page.reload();
       assert.equal((await theme()).attr, null, stored);
     }
-    await context.close();
   });
 
   it('refused storage starts light and toggling still works', async () => {
