@@ -243,7 +243,7 @@ std::vector<llama_token> Tokenize(const llama_vocab* vocab, const std::string& t
 }
 
 bool LoopDecode(Loop* loop, llama_token* tokens, int32_t count) {
-    if (loop->shape.engine_batches) return DecodeTokens(&loop->handles, tokens, count, loop->handles.n_past);
+    if (loop->shape.engine_batches) return DecodeTokens(&loop->handles, tokens, count, loop->handles.n_past, nullptr) == count;
     return llama_decode(loop->handles.ctx, llama_batch_get_one(tokens, count)) == 0;
 }
 
@@ -415,7 +415,7 @@ DecodeCost TimeOneToken(Engine* engine) {
     llama_token token = 0;
     const long faults = MinorFaults();
     const Clock::time_point start = Clock::now();
-    DecodeTokens(engine, &token, 1, 0);
+    DecodeTokens(engine, &token, 1, 0, nullptr);
     llama_synchronize(engine->ctx);
     DecodeCost cost;
     cost.ms = Milliseconds(start, Clock::now());

@@ -1,0 +1,100 @@
+// The fewest tokens a prompt could become, and the pieces that count is made of.
+// Built once by the loader; read by the generation thread.
+
+#include "prompt_bound.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "generation.h"
+
+namespace {
+
+// Bytes of the UTF-8 character that `lead` starts; 1 for a byte that starts none.
+size_t CharacterLength(unsigned char lead) {
+    if (lead >= 0xF0 && lead <= 0xF4) return 4;
+    if (lead >= 0xE0 && lead <= 0xEF) return 3;
+    if (lead >= 0xC2 && lead <= 0xDF) return 2;
+    return 1;
+}
+
+// The longest step of FewestTokens: a piece, or a character of up to 4 bytes.
+size_t LongestStep(const std::vector<std::string>& pieces) {
+    size_t longest = 4;
+    for (const std::string& piece : pieces) longest = std::max(longest, piece.size());
+    return longest;
+}
+
+}  // namespace
+
+std::vector<std::string> TokenPieces(const llama_model* model, const llama_vocab* vocab) {
+    std::vector<std::string> pieces;
+    if (!model || !vocab) return pieces;
+    // SentencePiece and byte-level BPE tokens spell the prompt's bytes exactly;
+    // other tokenisers normalise text or drop spaces, so fewer tokens could cover it.
+    char tokenizer[32] = "";
+    if (llama_model_meta_val_str(model, "tokenizer.ggml.model", tokenizer, sizeof tokenizer) < 0) return pieces;
+    if (strcmp(tokenizer, "llama") != 0 && strcmp(tokenizer, "gpt2") != 0) return pieces;
+    const int32_t n_tokens = llama_vocab_n_tokens(vocab);
+    for (llama_token token = 0; token < n_tokens; ++token) {
+        if (llama_vocab_get_attr(vocab, token) & (LLAMA_TOKEN_ATTR_LSTRIP | LLAMA_TOKEN_ATTR_RSTRIP)) {
+            return {};  // the token swallows the spaces beside it
+        }
+        std::string piece = TokenPiece(vocab, token, true);
+        if (piece.empty()) continue;
+        // SentencePiece may put a space before a text that has none.
+        if (piece[0] == ' ' && piece.size() > 1) pieces.push_back(piece.substr(1));
+        pieces.push_back(std::move(piece));
+    }
+    std::sort(pieces.begin(), pieces.end());
+    pieces.erase(std::unique(pieces.begin(), pieces.end()), pieces.end());
+    // A byte without a token of its own may be dropped by the tokeniser.
+    size_t single_bytes = 0;
+    for (const std::string& piece : pieces) single_bytes += piece.size() == 1;
+    if (single_bytes != 256) pieces.clear();
+    return pieces;
+}
+
+int64_t FewestTokens(const std::vector<std::string>& pieces, const std::string& text) {
+    // fewest[i % window]: the fewest tokens that spell the first i bytes. No step
+    // is longer than the window, so the slots of positions behind i are reused.
+    const size_t n = text.size();
+    const size_t window = LongestStep(pieces) + 1;
+    std::vector<int64_t> fewest(window, INT64_MAX);
+    fewest[0] = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const int64_t here = fewest[i % window];
+        fewest[i % window] = INT64_MAX;  // from now on the slot stands for position i + window
+        const auto reach = [&](size_t end) {
+            int64_t& slot = fewest[end % window];
+            slot = std::min(slot, here + 1);
+        };
+        // A byte or a whole character that no piece spells (a byte token, the unknown token).
+        reach(i + 1);
+        reach(std::min(n, i + CharacterLength(static_cast<unsigned char>(text[i]))));
+        // Every piece that the text continues with: pieces[lo, hi) share its next
+        // `depth` bytes, and the one of exactly that length sorts first.
+        size_t lo = 0;
+        size_t hi = pieces.size();
+        for (size_t depth = 0; i + depth < n && lo < hi; ++depth) {
+            if (pieces[lo].size() == depth) ++lo;
+            const unsigned char byte = static_cast<unsigned char>(text[i + depth]);
+            const auto first = std::lower_bound(pieces.begin() + lo, pieces.begin() + hi, byte,
+                [depth](const std::string& piece, unsigned char b) { return static_cast<unsigned char>(piece[depth]) < b; });
+            const auto last = std::upper_bound(first, pieces.begin() + hi, byte,
+                [depth](unsigned char b, const std::string& piece) { return b < static_cast<unsigned char>(piece[depth]); });
+            lo = static_cast<size_t>(first - pieces.begin());
+            hi = static_cast<size_t>(last - pieces.begin());
+            if (lo < hi && pieces[lo].size() == depth + 1) reach(i + depth + 1);
+        }
+    }
+    return fewest[n % window];
+}
+
+bool PromptCannotFit(const std::vector<std::string>& pieces, const std::string& prompt, int32_t n_ctx) {
+    if (pieces.empty()) return false;
+    // No token spells more bytes than the longest step: more bytes than n_ctx
+    // such steps cannot fit, whatever they are.
+    if (prompt.size() / LongestStep(pieces) > static_cast<size_t>(std::max(n_ctx, 0))) return true;
+    return FewestTokens(pieces, prompt) > n_ctx;
+}
