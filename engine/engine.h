@@ -34,7 +34,7 @@ struct Engine {
     bool ready = false;  // model, vocab, ctx and sampler all exist
     int32_t n_past = 0;  // tokens of sequence 0 in the key-value cache
     std::vector<llama_token> cached_tokens;  // those tokens, in order; size() == n_past
-    std::vector<std::string> token_pieces;   // set by the loader: bounds a prompt's tokens (TokenPieces)
+    PromptBound prompt_bound;                // set by the loader: refuses a prompt too long, cheaply
 };
 
 // The heap record handed to ModelLoadThread, which owns and deletes it.

@@ -39,7 +39,7 @@ const char* Generate(const GenerationRequest& request) {
     // prompt that cannot fit is refused first, as tokenising a huge one takes minutes.
     const int32_t n_ctx = static_cast<int32_t>(llama_n_ctx(engine->ctx));
     if (request.prompt.size() > static_cast<size_t>(INT32_MAX)) return kTooLongText;
-    if (PromptCannotFit(engine->token_pieces, request.prompt, n_ctx)) return kTooLongText;
+    if (PromptCannotFit(engine->prompt_bound, request.prompt, n_ctx)) return kTooLongText;
     std::vector<llama_token> tokens(n_ctx, 0);
     const int32_t count = llama_tokenize(engine->vocab, request.prompt.data(),
                                          static_cast<int32_t>(request.prompt.size()), tokens.data(),

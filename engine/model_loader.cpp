@@ -106,7 +106,7 @@ DWORD LoadModelFromFolder(LoadRequest* request, const std::basic_string<WCHAR>& 
 
     // Ready
     engine->vocab = llama_model_get_vocab(engine->model);
-    engine->token_pieces = TokenPieces(engine->model, engine->vocab);
+    engine->prompt_bound = MakePromptBound(engine->model, engine->vocab);
     BuildSampler(engine);
     engine->ready = true;
     PostMessageW(request->hwnd, WM_APP_LOAD_DONE, 0, 0);

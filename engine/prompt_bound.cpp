@@ -18,6 +18,31 @@ size_t CharacterLength(unsigned char lead) {
     return 1;
 }
 
+// Strict UTF-8: no overlong form, surrogate or code point above U+10FFFF.
+bool IsValidUtf8(const std::string& text) {
+    size_t i = 0;
+    while (i < text.size()) {
+        const unsigned char lead = static_cast<unsigned char>(text[i]);
+        const size_t length = CharacterLength(lead);
+        if (length == 1) {
+            if (lead >= 0x80) return false;
+            ++i;
+            continue;
+        }
+        if (i + length > text.size()) return false;
+        uint32_t code = lead & (0x7F >> length);
+        for (size_t k = 1; k < length; ++k) {
+            const unsigned char next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80) return false;
+            code = (code << 6) | (next & 0x3F);
+        }
+        const uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (code < smallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
+        i += length;
+    }
+    return true;
+}
+
 // The longest step of FewestTokens: a piece, or a character of up to 4 bytes.
 size_t LongestStep(const std::vector<std::string>& pieces) {
     size_t longest = 4;
@@ -27,14 +52,16 @@ size_t LongestStep(const std::vector<std::string>& pieces) {
 
 }  // namespace
 
-std::vector<std::string> TokenPieces(const llama_model* model, const llama_vocab* vocab) {
-    std::vector<std::string> pieces;
-    if (!model || !vocab) return pieces;
+PromptBound MakePromptBound(const llama_model* model, const llama_vocab* vocab) {
+    PromptBound bound;
+    std::vector<std::string>& pieces = bound.pieces;
+    if (!model || !vocab) return bound;
     // SentencePiece and byte-level BPE tokens spell the prompt's bytes exactly;
     // other tokenisers normalise text or drop spaces, so fewer tokens could cover it.
     char tokenizer[32] = "";
-    if (llama_model_meta_val_str(model, "tokenizer.ggml.model", tokenizer, sizeof tokenizer) < 0) return pieces;
-    if (strcmp(tokenizer, "llama") != 0 && strcmp(tokenizer, "gpt2") != 0) return pieces;
+    if (llama_model_meta_val_str(model, "tokenizer.ggml.model", tokenizer, sizeof tokenizer) < 0) return bound;
+    if (strcmp(tokenizer, "llama") != 0 && strcmp(tokenizer, "gpt2") != 0) return bound;
+    bound.replaces_broken_utf8 = strcmp(tokenizer, "gpt2") == 0;
     const int32_t n_tokens = llama_vocab_n_tokens(vocab);
     for (llama_token token = 0; token < n_tokens; ++token) {
         if (llama_vocab_get_attr(vocab, token) & (LLAMA_TOKEN_ATTR_LSTRIP | LLAMA_TOKEN_ATTR_RSTRIP)) {
@@ -52,7 +79,7 @@ std::vector<std::string> TokenPieces(const llama_model* model, const llama_vocab
     size_t single_bytes = 0;
     for (const std::string& piece : pieces) single_bytes += piece.size() == 1;
     if (single_bytes != 256) pieces.clear();
-    return pieces;
+    return bound;
 }
 
 int64_t FewestTokens(const std::vector<std::string>& pieces, const std::string& text) {
@@ -91,10 +118,13 @@ int64_t FewestTokens(const std::vector<std::string>& pieces, const std::string& 
     return fewest[n % window];
 }
 
-bool PromptCannotFit(const std::vector<std::string>& pieces, const std::string& prompt, int32_t n_ctx) {
-    if (pieces.empty()) return false;
-    // No token spells more bytes than the longest step: more bytes than n_ctx
-    // such steps cannot fit, whatever they are.
-    if (prompt.size() / LongestStep(pieces) > static_cast<size_t>(std::max(n_ctx, 0))) return true;
-    return FewestTokens(pieces, prompt) > n_ctx;
+bool PromptCannotFit(const PromptBound& bound, const std::string& prompt, int32_t n_ctx) {
+    if (bound.pieces.empty()) return false;
+    // No token spells more bytes than the longest step (a replaced byte only
+    // spells more): more bytes than n_ctx such steps cannot fit, whatever they are.
+    if (prompt.size() / LongestStep(bound.pieces) > static_cast<size_t>(std::max(n_ctx, 0))) return true;
+    // A replacement character may join its neighbours in one token, which the
+    // count does not see; the program's own prompts are always valid UTF-8.
+    if (bound.replaces_broken_utf8 && !IsValidUtf8(prompt)) return false;
+    return FewestTokens(bound.pieces, prompt) > n_ctx;
 }
