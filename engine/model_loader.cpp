@@ -68,8 +68,8 @@ DWORD LoadModelFromFolder(LoadRequest* request, const std::basic_string<WCHAR>& 
     // Log file, emptied; a failure only loses the library's lines. A failed
     // assertion of the library ends the process, but its reason reaches the log first.
     log_file.store(_wfopen((folder + u"velkin.log").c_str(), u"w"));
-    llama_log_set(LlamaLogCallback, nullptr);
     ggml_set_abort_callback(LogAbortMessage);
+    llama_log_set(LlamaLogCallback, nullptr);
     llama_backend_init();
     const int32_t n_threads = ResolveThreadCount(engine->n_threads, std::thread::hardware_concurrency());
 
