@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <numeric>
+#include <unordered_set>
 
 #include "generation.h"
 
@@ -50,6 +52,45 @@ size_t LongestStep(const std::vector<std::string>& pieces) {
     return longest;
 }
 
+// Bytes of the symbol SentencePiece starts at `lead`: a character by its lead byte alone.
+size_t SymbolLength(unsigned char lead) {
+    static const size_t kByHighBits[16] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2, 3, 4};
+    return kByHighBits[lead >> 4];
+}
+
+// Which tokens SentencePiece's tokeniser can give: a text is only ever merged from
+// two symbols that are tokens or single characters, so a token no such chain
+// reaches never appears (but tokens matched whole, or as a byte, do).
+std::vector<bool> SentencePieceTokens(const llama_vocab* vocab) {
+    const int32_t n_tokens = llama_vocab_n_tokens(vocab);
+    std::vector<std::string> texts(n_tokens);
+    for (llama_token token = 0; token < n_tokens; ++token) texts[token] = llama_vocab_get_text(vocab, token);
+    std::vector<llama_token> shortest_first(n_tokens);
+    std::iota(shortest_first.begin(), shortest_first.end(), 0);
+    std::stable_sort(shortest_first.begin(), shortest_first.end(),
+                     [&texts](llama_token a, llama_token b) { return texts[a].size() < texts[b].size(); });
+    std::unordered_set<std::string> reached;
+    const auto symbol_or_reached = [&reached](const std::string& text) {
+        return (!text.empty() && SymbolLength(static_cast<unsigned char>(text[0])) >= text.size()) || reached.count(text);
+    };
+    const int whole = LLAMA_TOKEN_ATTR_CONTROL | LLAMA_TOKEN_ATTR_USER_DEFINED | LLAMA_TOKEN_ATTR_UNKNOWN |
+                      LLAMA_TOKEN_ATTR_BYTE;
+    std::vector<bool> given(n_tokens, false);
+    for (llama_token token : shortest_first) {
+        const std::string& text = texts[token];
+        bool reachable = (llama_vocab_get_attr(vocab, token) & whole) || symbol_or_reached(text);
+        for (size_t split = 0; !reachable && split < text.size();) {
+            split += SymbolLength(static_cast<unsigned char>(text[split]));
+            if (split >= text.size()) break;
+            reachable = symbol_or_reached(text.substr(0, split)) && symbol_or_reached(text.substr(split));
+        }
+        if (!reachable) continue;
+        given[token] = true;
+        reached.insert(text);
+    }
+    return given;
+}
+
 }  // namespace
 
 PromptBound MakePromptBound(const llama_model* model, const llama_vocab* vocab) {
@@ -63,12 +104,16 @@ PromptBound MakePromptBound(const llama_model* model, const llama_vocab* vocab) 
     if (strcmp(tokenizer, "llama") != 0 && strcmp(tokenizer, "gpt2") != 0) return bound;
     bound.replaces_broken_utf8 = strcmp(tokenizer, "gpt2") == 0;
     const int32_t n_tokens = llama_vocab_n_tokens(vocab);
+    // A token the tokeniser never gives must not shorten the count: a text
+    // spelled with such pieces would pass it and still be slow to tokenise.
+    const std::vector<bool> given =
+        bound.replaces_broken_utf8 ? std::vector<bool>(n_tokens, true) : SentencePieceTokens(vocab);
     for (llama_token token = 0; token < n_tokens; ++token) {
         if (llama_vocab_get_attr(vocab, token) & (LLAMA_TOKEN_ATTR_LSTRIP | LLAMA_TOKEN_ATTR_RSTRIP)) {
             return {};  // the token swallows the spaces beside it
         }
         std::string piece = TokenPiece(vocab, token, true);
-        if (piece.empty()) continue;
+        if (piece.empty() || !given[token]) continue;
         // SentencePiece may put a space before a text that has none.
         if (piece[0] == ' ' && piece.size() > 1) pieces.push_back(piece.substr(1));
         pieces.push_back(std::move(piece));

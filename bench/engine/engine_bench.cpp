@@ -40,14 +40,15 @@ constexpr int kDefaultRounds = 3;
 struct HostileMessage {
     const char* name;
     size_t bytes;
-    char repeated;  // 0: base64 without spaces
+    const char* unit;  // repeated to fill the bytes; null: base64 without spaces
 };
 constexpr HostileMessage kHostileMessages[] = {
-    {"refuse 1 MB of base64", 1 << 20, 0},
-    {"refuse 10 MB of base64", 10 << 20, 0},
-    {"refuse 10 MB of one character", 10 << 20, 'a'},
-    {"refuse 380 KB of base64 (counted, not tokenised)", 380000, 0},  // just under 32768 x the longest piece
-    {"32,000 spaces (3 tokens each), tokenised, refused", 32000, ' '},  // about the most the cheap count lets through
+    {"refuse 1 MB of base64", 1 << 20, nullptr},
+    {"refuse 10 MB of base64", 10 << 20, nullptr},
+    {"refuse 10 MB of one character", 10 << 20, "a"},
+    {"refuse 380 KB of base64 (counted, not tokenised)", 380000, nullptr},  // just under 32768 x the longest piece
+    {"refuse 300 KB of token texts no merge gives", 300000, "[pad12345]"},  // tokenising it: 4 s
+    {"32,000 spaces (3 tokens each), tokenised, refused", 32000, " "},  // about the most the cheap count lets through
 };
 constexpr int kHostileCount = static_cast<int>(sizeof kHostileMessages / sizeof kHostileMessages[0]);
 
@@ -120,7 +121,11 @@ bool WriteContextModel(const std::string& path) {
 }
 
 std::string HostileText(const HostileMessage& message) {
-    if (message.repeated) return std::string(message.bytes, message.repeated);
+    if (message.unit) {
+        std::string text;
+        while (text.size() < message.bytes) text += message.unit;
+        return text;
+    }
     static const char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string text(message.bytes, 'A');
     uint32_t state = 12345;

@@ -280,6 +280,14 @@ TEST(Generation, TheCheapRefusalNeverRefusesAPromptThatFits) {
                         {"he", "ll", "hell", "hello", "\xE2\x96\x81", "\xE2\x96\x81\xE2\x96\x81", "\xC3\xA9t\xC3\xA9"});
     EnginePtr engine = LoadEngine(model);
     ASSERT_FALSE(engine->prompt_bound.pieces.empty());
+    EXPECT_EQ(FewestTokens(engine->prompt_bound.pieces, "hello"), 1);
+    // No chain of merges gives "\xC3\xA9t\xC3\xA9", so a text of it is counted by its
+    // characters: a prompt spelled with such tokens is refused by the count, not
+    // after seconds of tokenising.
+    EXPECT_EQ(FewestTokens(engine->prompt_bound.pieces, "\xC3\xA9t\xC3\xA9"), 3);
+    std::string unreachable;
+    for (int i = 0; i < 200; ++i) unreachable += "\xC3\xA9t\xC3\xA9";
+    EXPECT_TRUE(PromptCannotFit(engine->prompt_bound, PromptWithMessage(unreachable), 512));
     const std::string texts[] = {
         // valid
         "Hello!", "hello hello, hellohello", "# Title\n\n- **bold** `code`",
