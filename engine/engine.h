@@ -13,6 +13,7 @@
 #include "chat_history.h"
 #include "executable_folder.h"
 #include "generation.h"
+#include "prompt_bound.h"
 #include "worker_messages.h"
 
 // One per run, made by the entry point with these values. The seven settings
@@ -33,6 +34,7 @@ struct Engine {
     bool ready = false;  // model, vocab, ctx and sampler all exist
     int32_t n_past = 0;  // tokens of sequence 0 in the key-value cache
     std::vector<llama_token> cached_tokens;  // those tokens, in order; size() == n_past
+    PromptBound prompt_bound;                // set by the loader: refuses a prompt too long, cheaply
 };
 
 // The heap record handed to ModelLoadThread, which owns and deletes it.

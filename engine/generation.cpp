@@ -29,27 +29,17 @@ void TrimCache(Engine* engine, int32_t keep) {
     engine->cached_tokens.resize(keep);
 }
 
-// The token's text, asking for more room when the usual buffer is too small.
-std::string TokenText(const llama_vocab* vocab, llama_token token) {
-    std::string text(kPieceBufferBytes, '\0');
-    int32_t length = llama_token_to_piece(vocab, token, text.data(), static_cast<int32_t>(text.size()), 0, false);
-    if (length < 0) {
-        text.assign(static_cast<size_t>(-length), '\0');
-        length = llama_token_to_piece(vocab, token, text.data(), static_cast<int32_t>(text.size()), 0, false);
-    }
-    text.resize(length > 0 ? static_cast<size_t>(length) : 0);
-    return text;
-}
-
 // Runs the reply; null on a normal end, else the sentence to post as the error.
 const char* Generate(const GenerationRequest& request) {
     Engine* engine = request.engine;
     if (!engine || !engine->ready) return kNotInitializedText;
     const int32_t limit = request.max_tokens >= 1 ? request.max_tokens : engine->max_tokens;
 
-    // Tokenise: the prompt's markers become the vocabulary's special tokens.
+    // Tokenise: the prompt's markers become the vocabulary's special tokens. A
+    // prompt that cannot fit is refused first, as tokenising a huge one takes minutes.
     const int32_t n_ctx = static_cast<int32_t>(llama_n_ctx(engine->ctx));
     if (request.prompt.size() > static_cast<size_t>(INT32_MAX)) return kTooLongText;
+    if (PromptCannotFit(engine->prompt_bound, request.prompt, n_ctx)) return kTooLongText;
     std::vector<llama_token> tokens(n_ctx, 0);
     const int32_t count = llama_tokenize(engine->vocab, request.prompt.data(),
                                          static_cast<int32_t>(request.prompt.size()), tokens.data(),
@@ -68,14 +58,18 @@ const char* Generate(const GenerationRequest& request) {
     common = std::min(common, count - 1);
     if (common < n_cached) TrimCache(engine, common);
 
-    // Decode the rest of the prompt.
+    // Decode the rest of the prompt; a stop between its chunks ends the reply.
     const int32_t first_new = engine->n_past;
-    if (!DecodeTokens(engine, tokens.data() + first_new, count - first_new, first_new)) {
+    const int32_t rest = count - first_new;
+    const int32_t decoded = DecodeTokens(engine, tokens.data() + first_new, rest, first_new, request.stop_flag);
+    if (decoded < 0) {
         TrimCache(engine, first_new);  // drops the chunks that did decode
         return kPromptFailedText;
     }
-    engine->n_past = count;
+    tokens.resize(first_new + decoded);
+    engine->n_past = first_new + decoded;
     engine->cached_tokens = std::move(tokens);
+    if (decoded < rest) return nullptr;  // stopped: the decoded chunks stay for the next turn
 
     // Sample token by token; each reply starts with an empty penalty history.
     const int32_t prompt_end = engine->n_past;
@@ -89,9 +83,9 @@ const char* Generate(const GenerationRequest& request) {
         // second time would halve the history the penalty looks back over.
         const llama_token token = llama_sampler_sample(engine->sampler, engine->ctx, -1);
         if (llama_vocab_is_eog(engine->vocab, token)) break;
-        const std::string piece = TokenText(engine->vocab, token);
+        const std::string piece = TokenPiece(engine->vocab, token, false);
         if (!piece.empty()) PostPiece(request.hwnd, piece);
-        if (!DecodeTokens(engine, &token, 1, engine->n_past)) break;  // the cache is full: the reply ends here
+        if (DecodeTokens(engine, &token, 1, engine->n_past, nullptr) != 1) break;  // the cache is full: the reply ends here
         engine->n_past += 1;
         engine->cached_tokens.push_back(token);
     }
@@ -112,8 +106,11 @@ DWORD WINAPI GenerationThread(LPVOID parameter) {
     return 0;
 }
 
-bool DecodeTokens(Engine* engine, const llama_token* tokens, int32_t count, int32_t first_position) {
-    for (int32_t offset = 0; offset < count; offset += kChunkTokens) {
+int32_t DecodeTokens(Engine* engine, const llama_token* tokens, int32_t count, int32_t first_position,
+                     const std::atomic<bool>* stop_flag) {
+    int32_t offset = 0;
+    for (; offset < count; offset += kChunkTokens) {
+        if (offset > 0 && stop_flag && stop_flag->load()) break;
         const int32_t m = std::min(count - offset, kChunkTokens);
         llama_batch batch = llama_batch_init(m, 0, 1);
         for (int32_t j = 0; j < m; ++j) {
@@ -127,9 +124,20 @@ bool DecodeTokens(Engine* engine, const llama_token* tokens, int32_t count, int3
         batch.n_tokens = m;
         const int32_t result = llama_decode(engine->ctx, batch);
         llama_batch_free(batch);
-        if (result != 0) return false;
+        if (result != 0) return -1;
     }
-    return true;
+    return std::max(std::min(offset, count), 0);
+}
+
+std::string TokenPiece(const llama_vocab* vocab, llama_token token, bool render_special) {
+    std::string text(kPieceBufferBytes, '\0');
+    int32_t length = llama_token_to_piece(vocab, token, text.data(), static_cast<int32_t>(text.size()), 0, render_special);
+    if (length < 0) {  // longer than the usual buffer: ask again with the size it needs
+        text.assign(static_cast<size_t>(-length), '\0');
+        length = llama_token_to_piece(vocab, token, text.data(), static_cast<int32_t>(text.size()), 0, render_special);
+    }
+    text.resize(length > 0 ? static_cast<size_t>(length) : 0);
+    return text;
 }
 
 void PostPiece(HWND hwnd, const std::string& piece) { PostTextMessage(hwnd, WM_APP_TOKEN, piece.c_str()); }

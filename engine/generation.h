@@ -16,7 +16,7 @@ struct GenerationRequest {
     HWND hwnd = nullptr;                    // target of every message of the run
     Engine* engine = nullptr;               // not owned
     std::string prompt;                     // the whole ChatML prompt, UTF-8
-    std::atomic<bool>* stop_flag = nullptr; // not owned; set by the UI thread, read once per token
+    std::atomic<bool>* stop_flag = nullptr; // not owned; set by the UI thread, read between prompt chunks and once per token
     int32_t max_tokens = -1;                // below 1: the engine's max_tokens
 };
 
@@ -28,10 +28,17 @@ struct GenerationRequest {
 DWORD WINAPI GenerationThread(LPVOID request);
 
 // Decodes `count` tokens into sequence 0 at positions first_position onwards, in
-// chunks of at most 512, each chunk asking for its last token's output. True when
-// every chunk decoded (also for count 0 or less); false at the first failing
-// chunk, whose earlier chunks stay in the cache for the caller to remove.
-bool DecodeTokens(Engine* engine, const llama_token* tokens, int32_t count, int32_t first_position);
+// chunks of at most 512, each chunk asking for its last token's output. Returns
+// the number of tokens decoded: `count` when every chunk decoded (0 for count 0
+// or less); fewer, a whole number of chunks, when `stop_flag` (may be null) was
+// set before a chunk after the first; -1 at the first failing chunk, whose
+// earlier chunks stay in the cache for the caller to remove.
+int32_t DecodeTokens(Engine* engine, const llama_token* tokens, int32_t count, int32_t first_position,
+                     const std::atomic<bool>* stop_flag);
+
+// The text `token` stands for; control tokens render as their text only with
+// `render_special`. Empty when it renders nothing. Can't fail.
+std::string TokenPiece(const llama_vocab* vocab, llama_token token, bool render_special);
 
 // Posts one piece of reply text as WM_APP_TOKEN, up to its first NUL byte; the
 // piece is lost when its copy cannot be allocated. Any thread.

@@ -1,5 +1,6 @@
-// velkin.log: the process-wide log file and the callback that writes every
-// llama.cpp and ggml log text into it. The callback runs on any thread.
+// velkin.log: the process-wide log file, the callback that writes every
+// llama.cpp and ggml log text into it, the engine's own lines and the library's
+// last words before an abort. All run on any thread.
 
 #include "log_file.h"
 
@@ -14,4 +15,20 @@ void LlamaLogCallback(ggml_log_level level, const char* text, void* user_data) {
     if (!file || !text) return;
     fputs(text, file);  // as the library gives it; text mode turns each "\n" into "\r\n"
     fflush(file);
+}
+
+void LogLine(const std::string& line) {
+    const std::string text = line + "\n";
+    LlamaLogCallback(GGML_LOG_LEVEL_ERROR, text.c_str(), nullptr);
+}
+
+void LogAbortMessage(const char* message) {
+    // No allocation: the process may be ending because memory ran out.
+    const char* text = message ? message : "";
+    if (FILE* file = log_file.load()) {
+        fputs(text, file);
+        fputs("\n", file);
+        fflush(file);
+    }
+    fprintf(stderr, "%s\n", text);  // where the library would have written it
 }

@@ -5,5 +5,14 @@
 
 #include <atomic>
 #include <cstdio>
+#include <string>
 
 extern std::atomic<FILE*> log_file;
+
+// Writes `line` and a line break to velkin.log, flushed; dropped when the file is
+// not open. Any thread.
+void LogLine(const std::string& line);
+
+// Abort callback for ggml_set_abort_callback: writes the library's message to
+// velkin.log and to standard error before the process ends. Any thread.
+void LogAbortMessage(const char* message);

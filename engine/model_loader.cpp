@@ -4,6 +4,7 @@
 
 #include "engine.h"
 #include "log_file.h"
+#include "model_header.h"
 #include "text_conversion.h"
 
 #include <algorithm>
@@ -64,13 +65,22 @@ DWORD LoadModelFromFolder(LoadRequest* request, const std::basic_string<WCHAR>& 
     engine->repeat_penalty = defaults.repeat_penalty;
     engine->repeat_last_n = defaults.repeat_last_n;
 
-    // Log file, emptied; a failure only loses the library's lines.
+    // Log file, emptied; a failure only loses the library's lines. A failed
+    // assertion of the library ends the process, but its reason reaches the log first.
     log_file.store(_wfopen((folder + u"velkin.log").c_str(), u"w"));
+    ggml_set_abort_callback(LogAbortMessage);
     llama_log_set(LlamaLogCallback, nullptr);
     llama_backend_init();
     const int32_t n_threads = ResolveThreadCount(engine->n_threads, std::thread::hardware_concurrency());
 
-    // Model: CPU only, read into memory rather than mapped.
+    // Model: header values the library would assert on are refused first.
+    const std::string bad_value = FindBadHeaderValue(model_path_utf8);
+    if (!bad_value.empty()) {
+        LogLine("velkin: model.gguf refused: " + bad_value);
+        llama_backend_free();
+        return FailLoad(request, kModelUnusableText);
+    }
+    // CPU only, read into memory rather than mapped.
     llama_model_params model_params = llama_model_default_params();
     model_params.n_gpu_layers = 0;
     model_params.load_mode = LLAMA_LOAD_MODE_NONE;
@@ -96,6 +106,7 @@ DWORD LoadModelFromFolder(LoadRequest* request, const std::basic_string<WCHAR>& 
 
     // Ready
     engine->vocab = llama_model_get_vocab(engine->model);
+    engine->prompt_bound = MakePromptBound(engine->model, engine->vocab);
     BuildSampler(engine);
     engine->ready = true;
     PostMessageW(request->hwnd, WM_APP_LOAD_DONE, 0, 0);

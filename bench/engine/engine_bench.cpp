@@ -4,13 +4,15 @@
 // peak resident memory is its own. Then the plain loop again, taking on the
 // engine's habits one at a time (a thread per reply, a batch per token, a piece
 // posted per token), and each habit timed alone, so that a gap between the two
-// sides shows where it comes from. Prints figures; judges nothing.
+// sides shows where it comes from. Last, hostile input: pasted blobs refused, and
+// a stop while a long prompt decodes. Prints figures; judges nothing.
 
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -34,6 +36,22 @@ constexpr int kTurns = 8;
 constexpr int32_t kTurnReplyTokens = 48;
 constexpr int kDefaultRounds = 3;
 
+// Pasted messages, each sent as the one user turn of a chat with a 32k context.
+struct HostileMessage {
+    const char* name;
+    size_t bytes;
+    const char* unit;  // repeated to fill the bytes; null: base64 without spaces
+};
+constexpr HostileMessage kHostileMessages[] = {
+    {"refuse 1 MB of base64", 1 << 20, nullptr},
+    {"refuse 10 MB of base64", 10 << 20, nullptr},
+    {"refuse 10 MB of one character", 10 << 20, "a"},
+    {"refuse 380 KB of base64 (counted, not tokenised)", 380000, nullptr},  // just under 32768 x the longest piece
+    {"refuse 300 KB of token texts no merge gives", 300000, "[pad12345]"},  // tokenising it: 4 s
+    {"32,000 spaces (3 tokens each), tokenised, refused", 32000, " "},  // about the most the cheap count lets through
+};
+constexpr int kHostileCount = static_cast<int>(sizeof kHostileMessages / sizeof kHostileMessages[0]);
+
 struct Figures {
     double load_ms = 0;
     double prompt_tokens_per_s = 0;
@@ -52,7 +70,14 @@ struct Figures {
     double one_token_fresh_thread_after_pause_ms = 0;
     double one_token_same_thread_faults = 0;  // the process's minor page faults during that decode
     double one_token_fresh_thread_faults = 0;
+    // Hostile input (MeasureHostile only): from the reply's start to its final message.
+    double refuse_ms[kHostileCount] = {};  // kHostileMessages, in order
+    double stop_during_prompt_ms = 0;  // from the stop to the reply's end
+    int32_t stop_prompt_tokens_decoded = 0;
 };
+
+constexpr int32_t kStoppedPromptTokens = 4000;
+constexpr int kStopAfterMs = 200;
 
 // CPU time the calling thread has used so far.
 double ThreadCpuMicroseconds() {
@@ -79,6 +104,36 @@ bool WriteBenchModel(const std::string& path) {
         return false;
     }
     return true;
+}
+
+// The benchmark's vocabulary and a 32k context, but thin: the cost of refusing
+// a message depends only on those.
+bool WriteContextModel(const std::string& path) {
+    TinyModel model = EndlessReply("The quick brown fox jumps over the lazy dog. ");
+    model.n_ctx_train = 32768;
+    model.n_vocab_padding = 32000 - 5 - 256 - static_cast<int32_t>(model.pieces.size());
+    std::string error;
+    if (!WriteTinyModel(model, path, &error)) {
+        fprintf(stderr, "engine_bench: %s\n", error.c_str());
+        return false;
+    }
+    return true;
+}
+
+std::string HostileText(const HostileMessage& message) {
+    if (message.unit) {
+        std::string text;
+        while (text.size() < message.bytes) text += message.unit;
+        return text;
+    }
+    static const char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string text(message.bytes, 'A');
+    uint32_t state = 12345;
+    for (char& c : text) {
+        state = state * 1103515245u + 12345u;
+        c = kBase64[(state >> 16) % 64];
+    }
+    return text;
 }
 
 // The conversation's user turns: a few dozen tokens each.
@@ -109,8 +164,9 @@ struct Window {
     double ui_cpu_us = 0;  // spent by the loop on this thread while it waited for the reply
 };
 
-// Runs the loop until the worker's last message; false (with the error printed) when it failed.
-bool PumpUntilDone(Window* window) {
+// Runs the loop until the worker's last message; false (with the error printed
+// unless it was expected) when it failed.
+bool PumpUntilDone(Window* window, bool error_expected = false) {
     const auto done = [window] {
         if (window->received.empty()) return false;
         const UINT last = window->received.back().message;
@@ -128,17 +184,19 @@ bool PumpUntilDone(Window* window) {
         break;
     }
     if (!done() || window->received.back().message != WM_APP_ERROR) return true;
+    if (error_expected) return false;
     fprintf(stderr, "engine_bench: %s\n", window->received.back().text.c_str());
     return false;
 }
 
 // One reply through a generation thread; returns its start time, the window has the rest.
-Clock::time_point EngineReply(Engine* engine, Window* window, const std::string& prompt, int32_t max_tokens) {
+Clock::time_point EngineReply(Engine* engine, Window* window, const std::string& prompt, int32_t max_tokens,
+                              bool error_expected = false) {
     window->received.clear();
     auto* request = new GenerationRequest{window->hwnd, engine, prompt, nullptr, max_tokens};
     const Clock::time_point start = Clock::now();
     HANDLE thread = CreateThread(nullptr, 0, GenerationThread, request, 0, nullptr);
-    PumpUntilDone(window);
+    PumpUntilDone(window, error_expected);
     WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);
     return start;
@@ -154,29 +212,35 @@ void StartCounting(Engine* engine) {
     llama_perf_context_reset(engine->ctx);
 }
 
+// Loads model.gguf from `folder` through the engine's loader on a thread of its own.
+EnginePtr LoadThroughLoader(const std::filesystem::path& folder, Window* window) {
+    window->received.clear();
+    EnginePtr engine(new Engine);
+    const std::string narrow = folder.string() + "/";
+    struct LoadJob {
+        LoadRequest* request;
+        std::basic_string<WCHAR> folder;
+    } job{new LoadRequest{window->hwnd, engine.get()}, std::basic_string<WCHAR>(narrow.begin(), narrow.end())};
+    HANDLE loader = CreateThread(nullptr, 0, [](LPVOID parameter) -> DWORD {
+        auto* job = static_cast<LoadJob*>(parameter);
+        return LoadModelFromFolder(job->request, job->folder);
+    }, &job, 0, nullptr);
+    if (!loader) return nullptr;
+    const bool loaded = PumpUntilDone(window);
+    WaitForSingleObject(loader, INFINITE);
+    CloseHandle(loader);
+    return loaded ? std::move(engine) : nullptr;
+}
+
 bool MeasureEngine(const std::filesystem::path& folder, Figures* figures) {
     Window window;
     window.hwnd = MakeRecordingWindow(&window.received);
     if (!window.hwnd) return false;
 
-    // Load
-    EnginePtr engine(new Engine);
-    const std::string narrow = folder.string() + "/";
+    // Load, on a thread of its own as the program loads: the UI thread never runs library work.
     const Clock::time_point load_start = Clock::now();
-    // On a thread of its own, as the program loads: the UI thread never runs library work.
-    struct LoadJob {
-        LoadRequest* request;
-        std::basic_string<WCHAR> folder;
-    } job{new LoadRequest{window.hwnd, engine.get()}, std::basic_string<WCHAR>(narrow.begin(), narrow.end())};
-    HANDLE loader = CreateThread(nullptr, 0, [](LPVOID parameter) -> DWORD {
-        auto* job = static_cast<LoadJob*>(parameter);
-        return LoadModelFromFolder(job->request, job->folder);
-    }, &job, 0, nullptr);
-    if (!loader) return false;
-    const bool loaded = PumpUntilDone(&window);
-    WaitForSingleObject(loader, INFINITE);
-    CloseHandle(loader);
-    if (!loaded) return false;
+    EnginePtr engine = LoadThroughLoader(folder, &window);
+    if (!engine) return false;
     figures->load_ms = Milliseconds(load_start, Clock::now());
 
     // Long prompt: time to its first token, from an empty cache.
@@ -203,6 +267,44 @@ bool MeasureEngine(const std::filesystem::path& folder, Figures* figures) {
         figures->prompt_tokens_decoded[turn] = PromptTokensDecoded(engine.get());
         history.messages.push_back({1, window.reply});
     }
+    DestroyWindow(window.hwnd);
+    return true;
+}
+
+// Refusing pasted blobs, and a stop while a long prompt decodes.
+bool MeasureHostile(const std::filesystem::path& folder, Figures* figures) {
+    Window window;
+    window.hwnd = MakeRecordingWindow(&window.received);
+    if (!window.hwnd) return false;
+    {
+        EnginePtr engine = LoadThroughLoader(folder / "context-32k", &window);
+        if (!engine) return false;
+        for (int i = 0; i < kHostileCount; ++i) {
+            ChatHistory history;
+            AddUserMessage(history, HostileText(kHostileMessages[i]));
+            const Clock::time_point start = EngineReply(engine.get(), &window, BuildPrompt(history), -1, true);
+            if (window.received.empty() || window.received.back().message != WM_APP_ERROR) return false;
+            figures->refuse_ms[i] = Milliseconds(start, window.received.back().at);
+        }
+    }
+    // The stop arrives while the prompt's chunks decode.
+    EnginePtr engine = LoadThroughLoader(folder, &window);
+    if (!engine) return false;
+    std::atomic<bool> stop{false};
+    window.received.clear();
+    auto* request = new GenerationRequest{window.hwnd, engine.get(), PromptOfTokens(engine->vocab, kStoppedPromptTokens),
+                                          &stop, -1};
+    StartCounting(engine.get());
+    HANDLE thread = CreateThread(nullptr, 0, GenerationThread, request, 0, nullptr);
+    if (!thread) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(kStopAfterMs));
+    const Clock::time_point stopped = Clock::now();
+    stop.store(true);
+    PumpUntilDone(&window);
+    figures->stop_during_prompt_ms = Milliseconds(stopped, window.received.back().at);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    figures->stop_prompt_tokens_decoded = PromptTokensDecoded(engine.get());
     DestroyWindow(window.hwnd);
     return true;
 }
@@ -243,7 +345,7 @@ std::vector<llama_token> Tokenize(const llama_vocab* vocab, const std::string& t
 }
 
 bool LoopDecode(Loop* loop, llama_token* tokens, int32_t count) {
-    if (loop->shape.engine_batches) return DecodeTokens(&loop->handles, tokens, count, loop->handles.n_past);
+    if (loop->shape.engine_batches) return DecodeTokens(&loop->handles, tokens, count, loop->handles.n_past, nullptr) == count;
     return llama_decode(loop->handles.ctx, llama_batch_get_one(tokens, count)) == 0;
 }
 
@@ -415,7 +517,7 @@ DecodeCost TimeOneToken(Engine* engine) {
     llama_token token = 0;
     const long faults = MinorFaults();
     const Clock::time_point start = Clock::now();
-    DecodeTokens(engine, &token, 1, 0);
+    DecodeTokens(engine, &token, 1, 0, nullptr);
     llama_synchronize(engine->ctx);
     DecodeCost cost;
     cost.ms = Milliseconds(start, Clock::now());
@@ -559,6 +661,12 @@ Figures Median(std::vector<Figures> rounds) {
         median([](const Figures& f) { return f.one_token_fresh_thread_after_pause_ms; });
     result.one_token_same_thread_faults = median([](const Figures& f) { return f.one_token_same_thread_faults; });
     result.one_token_fresh_thread_faults = median([](const Figures& f) { return f.one_token_fresh_thread_faults; });
+    for (int i = 0; i < kHostileCount; ++i) {
+        result.refuse_ms[i] = median([i](const Figures& f) { return f.refuse_ms[i]; });
+    }
+    result.stop_during_prompt_ms = median([](const Figures& f) { return f.stop_during_prompt_ms; });
+    result.stop_prompt_tokens_decoded =
+        static_cast<int32_t>(median([](const Figures& f) { return f.stop_prompt_tokens_decoded; }));
     for (const Figures& round : rounds) result.peak_rss_kb = std::max(result.peak_rss_kb, round.peak_rss_kb);
     return result;
 }
@@ -581,13 +689,20 @@ int main(int argc, char** argv) {
         printf("writing the benchmark model (32k vocabulary, 768 wide, 12 layers, F16)...\n");
         if (!WriteBenchModel((folder / "model.gguf").string())) return 1;
     }
+    if (!std::filesystem::exists(folder / "context-32k" / "model.gguf")) {
+        std::filesystem::create_directories(folder / "context-32k");
+        printf("writing the 32k-context model (32k vocabulary, thin)...\n");
+        if (!WriteContextModel((folder / "context-32k" / "model.gguf").string())) return 1;
+    }
     // Rounds alternate between the sides, so slow spells of the machine hit all of them.
+    std::vector<Figures> hostile_rounds(rounds);
     std::vector<Figures> engine_rounds(rounds);
     std::vector<Figures> habit_rounds(rounds);
     std::vector<std::vector<Figures>> shape_rounds(kShapeCount, std::vector<Figures>(rounds));
     for (int round = 0; round < rounds; ++round) {
         bool ok = MeasureInChild([&folder](Figures* f) { return MeasureEngine(folder, f); }, &engine_rounds[round]) &&
-                  MeasureInChild([&folder](Figures* f) { return MeasureHabits(folder, f); }, &habit_rounds[round]);
+                  MeasureInChild([&folder](Figures* f) { return MeasureHabits(folder, f); }, &habit_rounds[round]) &&
+                  MeasureInChild([&folder](Figures* f) { return MeasureHostile(folder, f); }, &hostile_rounds[round]);
         for (int shape = 0; ok && shape < kShapeCount; ++shape) {
             ok = MeasureInChild([&folder, shape](Figures* f) { return MeasureLoopShaped(folder, kLoopShapes[shape], f); },
                                 &shape_rounds[shape][round]);
@@ -655,5 +770,14 @@ int main(int argc, char** argv) {
            habits.one_token_fresh_thread_ms - habits.one_token_same_thread_ms);
     printf("%-52s %10.0f vs %.0f on the same thread\n", "  page faults in that first decode",
            habits.one_token_fresh_thread_faults, habits.one_token_same_thread_faults);
+
+    // Hostile input: from the reply's start (or the stop) to its final message.
+    const Figures hostile = Median(hostile_rounds);
+    printf("\nhostile input (32k vocabulary, 32k context; the stop: the model above, 4096 context)\n");
+    for (int i = 0; i < kHostileCount; ++i) {
+        printf("%-52s %10.1f ms\n", kHostileMessages[i].name, hostile.refuse_ms[i]);
+    }
+    printf("%-52s %10.1f ms  (prompt tokens decoded: %d of %d)\n", "stop 200 ms into a 4000-token prompt, to its end",
+           hostile.stop_during_prompt_ms, hostile.stop_prompt_tokens_decoded, kStoppedPromptTokens);
     return 0;
 }

@@ -20,8 +20,9 @@ std::string Utf8(const std::basic_string<WCHAR>& wide) {
     return text;
 }
 
-// Runs the real loader thread on this program's folder and prints each message on a line.
-int LoadBesideExecutable() {
+// Runs the real loader thread on this program's folder and prints each message on
+// a line; then, when asked, hands the library a sequence it asserts on.
+int LoadBesideExecutable(bool trip_an_assertion = false) {
     Engine* engine = new Engine;
     MessageLog log;
     RunOnThread(ModelLoadThread, new LoadRequest{log.hwnd, engine});
@@ -33,6 +34,8 @@ int LoadBesideExecutable() {
                                                                : "OTHER";
         printf("%s%s%s\n", name, entry.has_text ? " " : "", entry.text.c_str());
     }
+    fflush(stdout);
+    if (trip_an_assertion && engine->ready) llama_memory_seq_rm(llama_get_memory(engine->ctx), 5000, 0, -1);
     printf("n_ctx %d\n", engine->n_ctx);
     ShutdownEngine(engine);
     return 0;
@@ -64,6 +67,7 @@ int main(int argc, char** argv) {
         if (argc >= 3) LimitMemory(atoll(argv[2]));
         return LoadBesideExecutable();
     }
+    if (argc >= 2 && strcmp(argv[1], kChildAssert) == 0) return LoadBesideExecutable(true);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

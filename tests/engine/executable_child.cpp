@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <csignal>
 #include <unistd.h>
 
 std::string CopyTestProgram(const std::filesystem::path& folder) {
@@ -36,6 +37,7 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
     int status = 0;
     waitpid(pid, &status, 0);
     result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     return result;
 }
 
@@ -82,6 +84,19 @@ TEST(ExecutableFolder, WithoutAModelBesideTheProgramNothingIsWritten) {
     EXPECT_EQ(ReadBytes(folder.File("velkin.log")), "from the last run\n");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path), std::filesystem::directory_iterator()),
               2);  // the program and the old log
+}
+
+TEST(ExecutableFolder, ALibraryAssertionReachesTheLogBeforeTheProcessEnds) {
+    TempFolder folder;
+    const std::string program = CopyTestProgram(folder.path);
+    PlaceModel(folder, ScriptedReply("hi"));
+    const ChildResult child = RunChild(program, {kChildAssert});
+    EXPECT_EQ(child.signal, SIGABRT);
+    EXPECT_EQ(child.output, "STATUS Loading model\xE2\x80\xA6\nLOAD_DONE\n") << "nothing after the assertion";
+    const std::string log = ReadBytes(folder.File("velkin.log"));
+    const size_t at = log.find("GGML_ASSERT(seq_id == -1");
+    ASSERT_NE(at, std::string::npos) << log.substr(log.size() > 400 ? log.size() - 400 : 0);
+    EXPECT_NE(log.find("failed\r\n", at), std::string::npos) << "the whole message, on a line of its own";
 }
 
 TEST(ExecutableFolder, AContextThatDoesNotFitInMemoryIsReported) {

@@ -9,12 +9,14 @@
 
 constexpr char kChildPrintFolder[] = "--print-executable-folder";  // prints ExecutableFolder() in UTF-8
 constexpr char kChildLoad[] = "--load-beside-executable";          // [address-space bytes to spare]
+constexpr char kChildAssert[] = "--assert-after-loading";            // loads, then trips a library assertion
 
 // Copies this test program into `folder` (a real copy: the layer reads /proc/self/exe).
 std::string CopyTestProgram(const std::filesystem::path& folder);
 
 struct ChildResult {
-    int exit_code = -1;
+    int exit_code = -1;  // -1 when a signal ended it
+    int signal = 0;      // the signal that ended it, or 0
     std::string output;  // standard output
 };
 ChildResult RunChild(const std::string& program, const std::vector<std::string>& arguments);

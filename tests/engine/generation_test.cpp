@@ -2,6 +2,8 @@
 // pieces, the final message, limits, stop, context limits and cache reuse.
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include "engine_test_support.h"
 
 namespace {
@@ -25,7 +27,10 @@ void ResetPromptCount(Engine& engine) {
     llama_synchronize(engine.ctx);  // settles the count of a decode still in flight
     llama_perf_context_reset(engine.ctx);
 }
-int32_t PromptDecodes(const Engine& engine) { return llama_perf_context(engine.ctx).n_p_eval; }
+int32_t PromptDecodes(const Engine& engine) {
+    llama_synchronize(engine.ctx);  // the count of the last decode is added here
+    return llama_perf_context(engine.ctx).n_p_eval;
+}
 
 // A reply on its own thread, stopped once `pieces` pieces have arrived.
 std::vector<Received> ReplyStoppedAfter(Engine* engine, const std::string& prompt, int pieces) {
@@ -59,6 +64,41 @@ std::string PromptOfTokens(const Engine& engine, int32_t target) {
     const int32_t base = CountTokens(engine, BuildPrompt(history));
     history.messages[0].text.assign(static_cast<size_t>(target - base), 'x');  // one token per 'x'
     return BuildPrompt(history);
+}
+
+// A user message of `bytes` bytes: base64 without spaces, or one character repeated.
+std::string LongMessage(size_t bytes, char repeated = 0) {
+    if (repeated) return std::string(bytes, repeated);
+    static const char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string text(bytes, 'A');
+    uint32_t state = 12345;
+    for (char& c : text) {
+        state = state * 1103515245u + 12345u;
+        c = kBase64[(state >> 16) % 64];
+    }
+    return text;
+}
+
+std::string PromptWithMessage(const std::string& message) {
+    ChatHistory history;
+    AddUserMessage(history, message);
+    return BuildPrompt(history);
+}
+
+// Acts from inside the library's computation, once sequence 0 holds `position`:
+// sets `stop` when given, and aborts that computation when `abort` is true.
+struct ComputeWatch {
+    llama_context* ctx = nullptr;
+    llama_pos position = 0;
+    std::atomic<bool>* stop = nullptr;
+    bool abort = false;
+};
+
+bool WatchCompute(void* data) {
+    auto* watch = static_cast<ComputeWatch*>(data);
+    if (llama_memory_seq_pos_max(llama_get_memory(watch->ctx), 0) < watch->position) return false;
+    if (watch->stop) watch->stop->store(true);
+    return watch->abort;
 }
 
 TEST(Generation, ScriptedRepliesStreamAsPiecesThenOneDone) {
@@ -217,6 +257,111 @@ TEST(Generation, PromptsThatDoNotFitAreRefusedAndLeaveTheCache) {
         EXPECT_EQ(engine->cached_tokens, before) << c.tokens;
         EXPECT_EQ(engine->n_past, n_past_before) << c.tokens;
     }
+    // Hostile: pasted blobs far beyond the context, refused without tokenising
+    // them (that would take minutes), and again on the next send.
+    const std::string blobs[] = {LongMessage(1 << 20), LongMessage(10 << 20, 'a'), LongMessage(10 << 20, ' '),
+                                 LongMessage(3000), LongMessage(1000, ' ')};
+    for (const std::string& blob : blobs) {
+        for (int send = 0; send < 2; ++send) {
+            const auto received = Reply(engine.get(), PromptWithMessage(blob));
+            EXPECT_EQ(TextsOf(received, WM_APP_ERROR), std::vector<std::string>{kTooLong}) << blob.size();
+            EXPECT_EQ(MessagesOf(received), std::vector<UINT>{WM_APP_ERROR}) << blob.size();
+            EXPECT_EQ(engine->cached_tokens, before) << blob.size();
+        }
+    }
+}
+
+TEST(Generation, TheCheapRefusalNeverRefusesAPromptThatFits) {
+    // Tokens the tokeniser really merges into: "hello" by way of "he", "ll" and
+    // "hell"; one and two spaces ("\u2581" is how the vocabulary writes a space).
+    TinyModel model = EndlessReply("z");
+    model.n_ctx_train = 512;
+    model.pieces.insert(model.pieces.end(),
+                        {"he", "ll", "hell", "hello", "\xE2\x96\x81", "\xE2\x96\x81\xE2\x96\x81", "\xC3\xA9t\xC3\xA9"});
+    EnginePtr engine = LoadEngine(model);
+    ASSERT_FALSE(engine->prompt_bound.pieces.empty());
+    EXPECT_EQ(FewestTokens(engine->prompt_bound.pieces, "hello"), 1);
+    // No chain of merges gives "\xC3\xA9t\xC3\xA9", so a text of it is counted by its
+    // characters: a prompt spelled with such tokens is refused by the count, not
+    // after seconds of tokenising.
+    EXPECT_EQ(FewestTokens(engine->prompt_bound.pieces, "\xC3\xA9t\xC3\xA9"), 3);
+    std::string unreachable;
+    for (int i = 0; i < 200; ++i) unreachable += "\xC3\xA9t\xC3\xA9";
+    EXPECT_TRUE(PromptCannotFit(engine->prompt_bound, PromptWithMessage(unreachable), 512));
+    const std::string texts[] = {
+        // valid
+        "Hello!", "hello hello, hellohello", "# Title\n\n- **bold** `code`",
+        // hostile: runs of one character, spaces, broken UTF-8, markers, emoji
+        std::string(400, 'a'), std::string(700, ' '), "\xF0\x9F \xFF\xC3", "<|im_end|><|im_start|>x",
+        "\xF0\x9F\x98\x80\xC3\xA9t\xC3\xA9 \xC3\xA9t\xC3\xA9", LongMessage(480),
+    };
+    for (const std::string& text : texts) {
+        const std::string prompt = PromptWithMessage(text);
+        const int32_t n_tokens = CountTokens(*engine, prompt);
+        EXPECT_LE(FewestTokens(engine->prompt_bound.pieces, prompt), n_tokens) << text;
+        if (n_tokens < 512) {
+            EXPECT_EQ(CountOf(Reply(engine.get(), prompt, 1), WM_APP_GEN_DONE), 1) << text;
+        }
+    }
+    // A prompt of exactly n_ctx - 1 tokens, mostly spaces (two to a token): answered.
+    const std::string spaces(300, ' ');
+    const int32_t n_padding = 511 - CountTokens(*engine, PromptWithMessage(spaces));
+    ASSERT_GT(n_padding, 0);
+    const std::string prompt = PromptWithMessage(spaces + std::string(n_padding, 'x'));
+    ASSERT_EQ(CountTokens(*engine, prompt), 511);
+    EXPECT_EQ(MessagesOf(Reply(engine.get(), prompt, 1)), (std::vector<UINT>{WM_APP_TOKEN, WM_APP_GEN_DONE}));
+}
+
+TEST(PromptBound, CountsTheFewestTokensAndRefusesOnlyWhatCannotFit) {
+    PromptBound bound;
+    for (int byte = 0; byte < 256; ++byte) bound.pieces.push_back(std::string(1, static_cast<char>(byte)));
+    const std::string two_replacements = "\xEF\xBF\xBD\xEF\xBF\xBD";  // a token of byte-level vocabularies
+    bound.pieces.insert(bound.pieces.end(), {"ab", "abc", two_replacements});
+    std::sort(bound.pieces.begin(), bound.pieces.end());
+    const struct {
+        std::string text;
+        int64_t fewest;
+    } counts[] = {
+        // valid
+        {"", 0}, {"abcab", 2}, {"ababab", 3}, {"xabcx", 3}, {two_replacements, 1},
+        // a character no piece spells is still one token at least
+        {"\xC3\xA9", 1}, {"\xF0\x9F\x98\x80", 1},
+        // hostile: a cut character (its lead byte's length, as the tokeniser reads it), stray bytes, a run
+        {"\xF0\x9F", 1}, {"\xFF\xFF\xFF", 3}, {std::string(1000, 'a'), 1000},
+    };
+    for (const auto& c : counts) EXPECT_EQ(FewestTokens(bound.pieces, c.text), c.fewest) << c.text;
+
+    const struct {
+        std::string prompt;
+        bool replaces_broken_utf8;
+        bool cannot_fit;  // in 2 tokens
+    } fits[] = {
+        {"abcab", false, false}, {"abcabcabc", false, true}, {"zzz", false, true}, {"", false, false},
+        {std::string(10 << 20, 'a'), false, true}, {std::string(10 << 20, 'a'), true, true},
+        // Byte-level BPE spells each broken byte as U+FFFD and may join two in one token.
+        {"\xFF\xFF\xFF", false, true}, {"\xFF\xFF\xFF", true, false}, {"\xED\xA0\x80x", true, false},
+    };
+    for (const auto& c : fits) {
+        bound.replaces_broken_utf8 = c.replaces_broken_utf8;
+        EXPECT_EQ(PromptCannotFit(bound, c.prompt, 2), c.cannot_fit) << c.prompt.substr(0, 20);
+    }
+    EXPECT_FALSE(PromptCannotFit(PromptBound{}, std::string(10 << 20, 'a'), 2)) << "no pieces, no bound";
+}
+
+TEST(Generation, AVocabularyThatStripsSpacesHasNoCheapRefusal) {
+    // Phi-3 vocabularies strip the spaces after their special tokens, so a long
+    // run of them may cost nothing: only tokenising can tell.
+    TinyModel model = ScriptedReply("ok");
+    model.n_ctx_train = 512;
+    model.pieces.push_back("<|endoftext|>");  // a token the library looks for in such vocabularies
+    model.header_str = {{"general.name", "phi3 tiny"}};
+    EnginePtr engine = LoadEngine(model);
+    EXPECT_TRUE(engine->prompt_bound.pieces.empty());
+    EnginePtr plain = LoadEngine(ScriptedReply("ok"));
+    EXPECT_FALSE(plain->prompt_bound.pieces.empty());
+    const std::string prompt = "<|im_start|>user\nHi<|im_end|>" + std::string(3000, ' ') + "<|im_start|>assistant\n";
+    ASSERT_LT(CountTokens(*engine, prompt), 512);
+    EXPECT_EQ(JoinPieces(Reply(engine.get(), prompt)), "ok");
 }
 
 TEST(Generation, AReplyThatFillsTheCacheEndsWithoutError) {
@@ -340,16 +485,87 @@ TEST(Generation, ThePenaltyLooksBackOverItsWholeHistory) {
     }
 }
 
+TEST(Generation, EveryReplyStartsWithAnEmptyPenaltyHistory) {
+    // After the prompt the model prefers "a" to "b" by a logit of 5; "a" in the
+    // penalty history would turn the choice to "b".
+    TinyModel model;
+    model.pieces = {"a", "b"};
+    model.edges = {{kTinyAfterPrompt, 0, 100.0f}, {kTinyAfterPrompt, 1, 95.0f}, {0, kTinyEnd}, {1, kTinyEnd}};
+    EnginePtr engine = LoadEngine(model);
+    for (int reply = 0; reply < 3; ++reply) {  // no new chat in between
+        EXPECT_EQ(JoinPieces(Reply(engine.get(), GreetingPrompt(), 1)), "a") << reply;
+    }
+}
+
+TEST(Generation, AStopDuringThePromptEndsTheReplyBetweenChunks) {
+    EnginePtr engine = LoadEngine(ScriptedReply("done"));
+    const std::string prompt = PromptOfTokens(*engine, 1300);  // three chunks
+    std::atomic<bool> stop{false};
+    ComputeWatch watch{engine->ctx, 0, &stop, false};  // the stop arrives while the first chunk computes
+    llama_set_abort_callback(engine->ctx, WatchCompute, &watch);
+    ResetPromptCount(*engine);
+    const auto received = Reply(engine.get(), prompt, -1, &stop);
+    llama_set_abort_callback(engine->ctx, nullptr, nullptr);
+    EXPECT_EQ(MessagesOf(received), std::vector<UINT>{WM_APP_GEN_DONE});
+    EXPECT_EQ(PromptDecodes(*engine), 512) << "the later chunks are never decoded";
+    // The chunk that decoded stays, and the engine knows exactly that much.
+    const std::vector<llama_token> tokens = Tokens(*engine, prompt);
+    EXPECT_EQ(engine->n_past, 512);
+    EXPECT_EQ(engine->cached_tokens, std::vector<llama_token>(tokens.begin(), tokens.begin() + 512));
+    EXPECT_EQ(llama_memory_seq_pos_max(llama_get_memory(engine->ctx), 0), 511);
+    // The next send decodes only the rest.
+    ResetPromptCount(*engine);
+    EXPECT_EQ(JoinPieces(Reply(engine.get(), prompt)), "done");
+    EXPECT_EQ(PromptDecodes(*engine), 1300 - 512);
+}
+
+TEST(Generation, APromptWhoseLaterChunkFailsLeavesNoneOfItInTheCache) {
+    EnginePtr engine = LoadEngine(ScriptedReply("done"));
+    const std::string greeting = GreetingPrompt();
+    Reply(engine.get(), greeting, 1);
+    const std::vector<llama_token> kept(engine->cached_tokens.begin(), engine->cached_tokens.end() - 1);
+    // A long turn after the greeting; its second chunk is aborted inside the library.
+    ChatHistory history;
+    AddUserMessage(history, "Hello!");
+    history.messages.push_back({1, "d"});
+    AddUserMessage(history, std::string(1000, 'x'));
+    const std::string prompt = BuildPrompt(history);
+    const int32_t common = static_cast<int32_t>(kept.size());
+    ComputeWatch watch{engine->ctx, common + 512, nullptr, true};
+    llama_set_abort_callback(engine->ctx, WatchCompute, &watch);
+    const auto received = Reply(engine.get(), prompt);
+    llama_set_abort_callback(engine->ctx, nullptr, nullptr);
+    EXPECT_EQ(TextsOf(received, WM_APP_ERROR),
+              std::vector<std::string>{"Failed to process the prompt. The input may be too long."});
+    EXPECT_EQ(engine->n_past, common);
+    EXPECT_EQ(engine->cached_tokens, kept);
+    EXPECT_EQ(llama_memory_seq_pos_max(llama_get_memory(engine->ctx), 0), common - 1) << "the first chunk was taken out";
+}
+
 TEST(Generation, DecodeTokensDecodesLongRestsInChunks) {
     EnginePtr engine = LoadEngine(ScriptedReply("ok"));
+    llama_memory_t memory = llama_get_memory(engine->ctx);
     std::vector<llama_token> tokens(600, kTinyLineFeedToken);
-    EXPECT_TRUE(DecodeTokens(engine.get(), tokens.data(), 0, 0));
-    EXPECT_TRUE(DecodeTokens(engine.get(), tokens.data(), -3, 0));
-    EXPECT_EQ(llama_memory_seq_pos_max(llama_get_memory(engine->ctx), 0), -1);
-    EXPECT_TRUE(DecodeTokens(engine.get(), tokens.data(), 100, 0));
-    EXPECT_TRUE(DecodeTokens(engine.get(), tokens.data(), 600, 100));
-    EXPECT_EQ(llama_memory_seq_pos_min(llama_get_memory(engine->ctx), 0), 0);
-    EXPECT_EQ(llama_memory_seq_pos_max(llama_get_memory(engine->ctx), 0), 699);
+    EXPECT_EQ(DecodeTokens(engine.get(), tokens.data(), 0, 0, nullptr), 0);
+    EXPECT_EQ(DecodeTokens(engine.get(), tokens.data(), -3, 0, nullptr), 0);
+    EXPECT_EQ(llama_memory_seq_pos_max(memory, 0), -1);
+    EXPECT_EQ(DecodeTokens(engine.get(), tokens.data(), 100, 0, nullptr), 100);
+    EXPECT_EQ(DecodeTokens(engine.get(), tokens.data(), 600, 100, nullptr), 600);
+    EXPECT_EQ(llama_memory_seq_pos_min(memory, 0), 0);
+    EXPECT_EQ(llama_memory_seq_pos_max(memory, 0), 699);
+
+    // A stop seen between chunks shows where the chunks end: 512 tokens, then 88.
+    std::atomic<bool> stop{true};
+    llama_memory_seq_rm(memory, 0, 100, -1);
+    EXPECT_EQ(DecodeTokens(engine.get(), tokens.data(), 600, 100, &stop), 512);
+    EXPECT_EQ(llama_memory_seq_pos_max(memory, 0), 611);
+    EXPECT_EQ(DecodeTokens(engine.get(), tokens.data(), 88, 612, &stop), 88) << "the first chunk never waits";
+    EXPECT_EQ(llama_memory_seq_pos_max(memory, 0), 699);
+    // A failing chunk after a good one reports the failure.
+    tokens[520] = llama_vocab_n_tokens(engine->vocab) + 7;  // no such token
+    llama_memory_seq_rm(memory, 0, 100, -1);
+    EXPECT_EQ(DecodeTokens(engine.get(), tokens.data(), 600, 100, nullptr), -1);
+    EXPECT_EQ(llama_memory_seq_pos_max(memory, 0), 611) << "the first chunk stays for the caller to remove";
 }
 
 TEST(Generation, AWholeLongPromptIsDecodedAndAnswered) {

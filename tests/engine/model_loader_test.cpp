@@ -2,6 +2,7 @@
 // touches nothing, velkin.log, and the derived context size and thread count.
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <thread>
 
 #include "engine_test_support.h"
@@ -97,6 +98,73 @@ TEST(ModelLoader, UnusableFilesAreReportedAfterTheStatus) {
         // A new chat on a failed engine still works and reports, rather than crashes.
         ResetEngine(engine.get());
         EXPECT_NE(engine->sampler, nullptr) << c.name;
+    }
+}
+
+// The lines of velkin.log that the engine wrote itself.
+std::vector<std::string> OwnLogLines(const TempFolder& folder) {
+    std::vector<std::string> lines;
+    std::istringstream log(ReadBytes(folder.File("velkin.log")));
+    for (std::string line; std::getline(log, line);) {
+        if (line.rfind("velkin:", 0) == 0) lines.push_back(line);
+    }
+    return lines;
+}
+
+TEST(ModelLoader, HeaderValuesTheLibraryAssertsOnAreRefusedAndLogged) {
+    struct Case {
+        std::vector<std::pair<std::string, uint32_t>> u32;
+        std::vector<std::pair<std::string, std::string>> str;
+        const char* log_line;  // null: the file loads
+    };
+    const Case cases[] = {
+        // valid
+        {{}, {{"llama.rope.scaling.type", "none"}}, nullptr},
+        {{{"llama.expert_count", 0}, {"llama.expert_used_count", 0}}, {}, nullptr},
+        // hostile: values that make the library abort the process
+        {{{"llama.block_count", 0xFFFFFFFFu}}, {},
+         "velkin: model.gguf refused: llama.block_count is 4294967295; 1 to 512 layers are supported"},
+        {{{"llama.block_count", 0}}, {}, "velkin: model.gguf refused: llama.block_count is 0; 1 to 512 layers are supported"},
+        {{{"llama.block_count", 513}}, {}, "velkin: model.gguf refused: llama.block_count is 513; 1 to 512 layers are supported"},
+        {{{"llama.nextn_predict_layers", 2}}, {},
+         "velkin: model.gguf refused: llama.nextn_predict_layers is 2; more than the 1 layers"},
+        {{{"llama.expert_count", 5000}, {"llama.expert_used_count", 2}}, {},
+         "velkin: model.gguf refused: llama.expert_count is 5000; at most 1024 is supported"},
+        {{{"llama.expert_used_count", 2}}, {},
+         "velkin: model.gguf refused: llama.expert_used_count is 2; more than the 0 experts"},
+        {{{"llama.expert_count", 4}}, {},
+         "velkin: model.gguf refused: llama.expert_used_count is 0; a model with experts must use some"},
+        {{{"llama.expert_count", 4}, {"llama.expert_used_count", 1}, {"llama.expert_group_count", 4}}, {},
+         "velkin: model.gguf refused: llama.expert_group_count is 4; must be fewer than the experts"},
+        {{{"llama.expert_count", 6}, {"llama.expert_used_count", 1}, {"llama.expert_group_count", 4}}, {},
+         "velkin: model.gguf refused: llama.expert_group_count is 4; must divide the experts"},
+        {{{"llama.expert_count", 8}, {"llama.expert_used_count", 1}, {"llama.expert_group_count", 4},
+          {"llama.expert_group_used_count", 4}}, {},
+         "velkin: model.gguf refused: llama.expert_group_used_count is 4; must be between 1 and the groups less one"},
+        {{{"llama.expert_group_count", 2}}, {},
+         "velkin: model.gguf refused: llama.expert_group_count is 2; a model without experts has no groups"},
+        {{}, {{"llama.rope.scaling.type", "sideways"}},
+         "velkin: model.gguf refused: llama.rope.scaling.type is \"sideways\"; none, linear, yarn or longrope is supported"},
+    };
+    for (const Case& c : cases) {
+        const std::string name = c.log_line ? c.log_line : "valid";
+        TinyModel model = ScriptedReply("ok");
+        model.header_u32 = c.u32;
+        model.header_str = c.str;
+        TempFolder folder;
+        PlaceModel(folder, model);
+        EnginePtr engine(new Engine);
+        const auto received = LoadFrom(folder, engine.get());
+        if (!c.log_line) {
+            EXPECT_EQ(MessagesOf(received), (std::vector<UINT>{WM_APP_STATUS, WM_APP_LOAD_DONE})) << name;
+            EXPECT_TRUE(OwnLogLines(folder).empty()) << name;
+            continue;
+        }
+        ASSERT_EQ(MessagesOf(received), (std::vector<UINT>{WM_APP_STATUS, WM_APP_ERROR})) << name;
+        EXPECT_EQ(received[1].text, kUnusable) << name;
+        EXPECT_FALSE(engine->ready) << name;
+        EXPECT_EQ(engine->model, nullptr) << name;
+        EXPECT_EQ(OwnLogLines(folder), std::vector<std::string>{std::string(c.log_line) + "\r"}) << name;
     }
 }
 

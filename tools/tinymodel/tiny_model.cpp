@@ -245,6 +245,8 @@ bool WriteTinyModel(const TinyModel& model, const std::string& path, std::string
     }
     WriteHyperParameters(gguf, model, n_embd, n_ff);
     WriteVocabulary(gguf, vocab);
+    for (const auto& [key, value] : model.header_u32) gguf_set_val_u32(gguf, key.c_str(), value);
+    for (const auto& [key, value] : model.header_str) gguf_set_val_str(gguf, key.c_str(), value.c_str());
     AddTensor(&store, gguf, "token_embd.weight", weight_type, n_embd, n_vocab, embedding.data());
     AddTensor(&store, gguf, "output_norm.weight", GGML_TYPE_F32, n_embd, 1, ones.data());
     AddTensor(&store, gguf, "output.weight", weight_type, n_embd, n_vocab, output.data());

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Where a table edge starts or ends besides a reply piece.
@@ -33,6 +34,10 @@ struct TinyModel {
     int32_t n_ff = 0;             // 0 = n_embd
     int32_t n_vocab_padding = 0;  // extra unused tokens, to reach a realistic vocabulary
     TinyWeightType weight_type = TinyWeightType::F32;
+    // Header values written over (or beside) the usual ones, e.g. a layer count
+    // that disagrees with the tensors, for files a loader must refuse.
+    std::vector<std::pair<std::string, uint32_t>> header_u32;
+    std::vector<std::pair<std::string, std::string>> header_str;
 };
 
 // A reply of `text`, one byte per token, then end of generation.
