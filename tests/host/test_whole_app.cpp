@@ -249,6 +249,34 @@ TEST_F(WholeApp, ClosingDuringAReplyStopsItAndExitsWithZero) {
     EXPECT_EQ(CloseAndWait(), 0);
 }
 
+TEST_F(WholeApp, AMessageTooLongForTheContextIsRefusedAndTheProgramStaysUsable) {
+    ASSERT_TRUE(Prepare());
+    ASSERT_TRUE(WriteModel(ScriptedReply("Hi.")));
+    ASSERT_TRUE(Start());
+    ASSERT_TRUE(WaitFor(kStatus + " === 'Ready' && " + kControlsIdle, "the greeting"));
+
+    // A pasted blob with no spaces, far beyond any context: refused, not tokenised for minutes.
+    const std::string kTooLong = "The conversation is too long for the context window. Please start a new chat.";
+    Eval("document.getElementById('input').value = 'QUJD'.repeat(250000); "
+         "document.getElementById('send-btn').click(); return true;");
+    ASSERT_TRUE(WaitFor(kStatus + " === 'Error' && " + kControlsIdle, "the refusal"));
+    ExpectPageText(kLastBubble + ".textContent", kWarningSign + kTooLong);
+
+    // The turn stays in the conversation, so a later send is refused as well, as quickly.
+    Send("And now?");
+    ASSERT_TRUE(WaitFor(kStatus + " === 'Error' && " + kControlsIdle + " && " + kUserRowCount + " === 2",
+                        "the second refusal"));
+    ExpectPageText(kLastBubble + ".textContent", kWarningSign + kTooLong);
+
+    // A new chat forgets it and the model answers again.
+    Eval("document.getElementById('new-chat-btn').click(); return true;");
+    ASSERT_TRUE(WaitFor(kStatus + " === 'Ready' && " + kRowCount + " === 1 && " + kControlsIdle, "the fresh greeting"));
+    Send("Hello?");
+    ASSERT_TRUE(WaitFor(kStatus + " === 'Ready' && " + kRowCount + " === 3 && " + kControlsIdle, "the reply"));
+    ExpectPageText(kLastBubble + "._rawText", "Hi.");
+    EXPECT_EQ(CloseAndWait(), 0);
+}
+
 TEST_F(WholeApp, ClosingDuringTheLoadWaitsForItAndExitsWithZero) {
     ASSERT_TRUE(Prepare());
     ASSERT_TRUE(MakeModelPipe());
