@@ -267,6 +267,7 @@ TEST_F(WholeApp, AMessageTooLongForTheContextIsRefusedAndTheProgramStaysUsable) 
     ASSERT_TRUE(WaitFor(kStatus + " === 'Error' && " + kControlsIdle + " && " + kUserRowCount + " === 2",
                         "the second refusal"));
     ExpectPageText(kLastBubble + ".textContent", kWarningSign + kTooLong);
+    Snapshot("too-long-refused");
 
     // A new chat forgets it and the model answers again.
     Eval("document.getElementById('new-chat-btn').click(); return true;");
