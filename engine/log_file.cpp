@@ -25,10 +25,7 @@ void LogLine(const std::string& line) {
 void LogAbortMessage(const char* message) {
     // No allocation: the process may be ending because memory ran out.
     const char* text = message ? message : "";
-    if (FILE* file = log_file.load()) {
-        fputs(text, file);
-        fputs("\n", file);
-        fflush(file);
-    }
+    LlamaLogCallback(GGML_LOG_LEVEL_ERROR, text, nullptr);
+    LlamaLogCallback(GGML_LOG_LEVEL_ERROR, "\n", nullptr);
     fprintf(stderr, "%s\n", text);  // where the library would have written it
 }

@@ -9,6 +9,7 @@
 #include <unordered_set>
 
 #include "generation.h"
+#include "windows.h"
 
 namespace {
 
@@ -20,29 +21,13 @@ size_t CharacterLength(unsigned char lead) {
     return 1;
 }
 
-// Strict UTF-8: no overlong form, surrogate or code point above U+10FFFF.
+// Strict UTF-8 (no overlong form, surrogate or code point above U+10FFFF), as
+// the platform's converter reads it.
 bool IsValidUtf8(const std::string& text) {
-    size_t i = 0;
-    while (i < text.size()) {
-        const unsigned char lead = static_cast<unsigned char>(text[i]);
-        const size_t length = CharacterLength(lead);
-        if (length == 1) {
-            if (lead >= 0x80) return false;
-            ++i;
-            continue;
-        }
-        if (i + length > text.size()) return false;
-        uint32_t code = lead & (0x7F >> length);
-        for (size_t k = 1; k < length; ++k) {
-            const unsigned char next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80) return false;
-            code = (code << 6) | (next & 0x3F);
-        }
-        const uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (code < smallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
-        i += length;
-    }
-    return true;
+    if (text.empty()) return true;
+    if (text.size() > static_cast<size_t>(INT32_MAX)) return false;
+    return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), nullptr,
+                               0) != 0;
 }
 
 // The longest step of FewestTokens: a piece, or a character of up to 4 bytes.

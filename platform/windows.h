@@ -331,11 +331,14 @@ DWORD WINAPI GetFileAttributesW(LPCWSTR file_name);
 // turns "\r\n" into "\n".
 FILE* _wfopen(const WCHAR* file_name, const WCHAR* mode);
 
-// --- text conversion (any thread). Only CP_UTF8 and flags 0 are supported. ---
+// --- text conversion (any thread). Only CP_UTF8 is supported, with flags 0
+// (or MB_ERR_INVALID_CHARS for MultiByteToWideChar). ---
 // Count arguments of -1 mean NUL-terminated input, the NUL counted. With an
 // output size of 0 the required size is returned; otherwise the number of
 // units written, or 0 when the output is too small. Malformed UTF-8 becomes
-// U+FFFD; lone surrogates become U+FFFD in UTF-8 output.
+// U+FFFD, or with MB_ERR_INVALID_CHARS makes the call fail (0); lone
+// surrogates become U+FFFD in UTF-8 output.
+#define MB_ERR_INVALID_CHARS 0x00000008
 int WINAPI MultiByteToWideChar(UINT code_page, DWORD flags, LPCSTR multi_byte, int n_multi_byte,
                                LPWSTR wide, int n_wide);
 int WINAPI WideCharToMultiByte(UINT code_page, DWORD flags, LPCWSTR wide, int n_wide,

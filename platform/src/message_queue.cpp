@@ -29,20 +29,32 @@ bool Matches(const MSG& message, HWND filter, UINT filter_min, UINT filter_max) 
     return message.message >= filter_min && message.message <= filter_max;
 }
 
+// The first queued message that matches, or end(). Caller holds the queue's lock.
+std::deque<MSG>::iterator FindMessage(MessageQueue& queue, HWND filter, UINT filter_min, UINT filter_max) {
+    auto it = queue.messages.begin();
+    while (it != queue.messages.end() && !Matches(*it, filter, filter_min, filter_max)) ++it;
+    return it;
+}
+
+MSG QuitMessage(const MessageQueue& queue) {
+    MSG quit = MSG();
+    quit.message = WM_QUIT;
+    quit.wParam = (WPARAM)queue.quit_code;
+    return quit;
+}
+
 // Takes the first matching message; the quit message only once nothing else
 // matches, as on Windows. Caller holds the queue's lock.
 bool TakeMessage(MessageQueue& queue, HWND filter, UINT filter_min, UINT filter_max, MSG* out) {
-    for (auto it = queue.messages.begin(); it != queue.messages.end(); ++it) {
-        if (!Matches(*it, filter, filter_min, filter_max)) continue;
+    auto it = FindMessage(queue, filter, filter_min, filter_max);
+    if (it != queue.messages.end()) {
         *out = *it;
         queue.messages.erase(it);
         return true;
     }
     if (!queue.quit_posted) return false;
     queue.quit_posted = false;
-    *out = MSG();
-    out->message = WM_QUIT;
-    out->wParam = (WPARAM)queue.quit_code;
+    *out = QuitMessage(queue);
     return true;
 }
 
@@ -128,18 +140,15 @@ BOOL WINAPI PeekMessageW(LPMSG message, HWND filter, UINT filter_min, UINT filte
     if (message == nullptr) return FALSE;
     MessageQueue& queue = Queue();
     std::lock_guard<std::mutex> lock(queue.mutex);
-    for (auto it = queue.messages.begin(); it != queue.messages.end(); ++it) {
-        if (!Matches(*it, filter, filter_min, filter_max)) continue;
+    auto it = FindMessage(queue, filter, filter_min, filter_max);
+    if (it != queue.messages.end()) {
         *message = *it;
         if (remove & PM_REMOVE) queue.messages.erase(it);
         return TRUE;
     }
-    MSG quit;
-    quit.message = WM_QUIT;
+    const MSG quit = QuitMessage(queue);
     if (!queue.quit_posted || !Matches(quit, nullptr, filter_min, filter_max)) return FALSE;
-    *message = MSG();
-    message->message = WM_QUIT;
-    message->wParam = (WPARAM)queue.quit_code;
+    *message = quit;
     if (remove & PM_REMOVE) queue.quit_posted = false;
     return TRUE;
 }

@@ -10,12 +10,14 @@ const char16_t kReplacement = 0xFFFD;
 
 // Decodes one code point at text[*at], advancing *at. A malformed sequence
 // yields U+FFFD and consumes its maximal valid prefix (at least one byte), so
-// each broken sequence becomes exactly one replacement character.
-char32_t DecodeUtf8(const unsigned char* text, size_t size, size_t* at) {
+// each broken sequence becomes exactly one replacement character; it sets *malformed.
+char32_t DecodeUtf8(const unsigned char* text, size_t size, size_t* at, bool* malformed) {
+    *malformed = true;  // until the sequence proves whole
     size_t i = *at;
     unsigned char lead = text[i++];
     if (lead < 0x80) {
         *at = i;
+        *malformed = false;
         return lead;
     }
     int n_more = 0;
@@ -54,6 +56,7 @@ char32_t DecodeUtf8(const unsigned char* text, size_t size, size_t* at) {
         i++;
     }
     *at = i;
+    *malformed = false;
     return code;
 }
 
@@ -95,13 +98,16 @@ char32_t DecodeUtf16(const char16_t* text, size_t size, size_t* at, bool* lone) 
 
 }  // namespace
 
-std::u16string Utf8ToUtf16(const char* text, size_t size) {
+std::u16string Utf8ToUtf16(const char* text, size_t size, bool* had_malformed) {
     std::u16string out;
     out.reserve(size);
+    if (had_malformed != nullptr) *had_malformed = false;
     const unsigned char* bytes = (const unsigned char*)text;
     size_t at = 0;
     while (at < size) {
-        char32_t code = DecodeUtf8(bytes, size, &at);
+        bool malformed = false;
+        char32_t code = DecodeUtf8(bytes, size, &at, &malformed);
+        if (malformed && had_malformed != nullptr) *had_malformed = true;
         if (code >= 0x10000) {
             out.push_back((char16_t)(0xD800 + ((code - 0x10000) >> 10)));
             out.push_back((char16_t)(0xDC00 + ((code - 0x10000) & 0x3FF)));
@@ -139,12 +145,14 @@ std::u16string Utf8ToUtf16(const char* text) {
 
 int WINAPI MultiByteToWideChar(UINT code_page, DWORD flags, LPCSTR multi_byte, int n_multi_byte,
                                LPWSTR wide, int n_wide) {
-    if (code_page != CP_UTF8 || flags != 0) return 0;
+    if (code_page != CP_UTF8 || (flags != 0 && flags != MB_ERR_INVALID_CHARS)) return 0;
     if (multi_byte == nullptr || n_multi_byte == 0 || n_multi_byte < -1) return 0;
     if (n_wide < 0 || (n_wide > 0 && wide == nullptr)) return 0;
     size_t size = n_multi_byte == -1 ? std::char_traits<char>::length(multi_byte) + 1
                                      : (size_t)n_multi_byte;
-    std::u16string converted = Utf8ToUtf16(multi_byte, size);
+    bool malformed = false;
+    std::u16string converted = Utf8ToUtf16(multi_byte, size, &malformed);
+    if (malformed && flags == MB_ERR_INVALID_CHARS) return 0;
     if (converted.size() > (size_t)INT32_MAX) return 0;
     int needed = (int)converted.size();
     if (n_wide == 0) return needed;

@@ -6,7 +6,8 @@
 
 #include <string>
 
-std::u16string Utf8ToUtf16(const char* text, size_t size);
+// *had_malformed (may be null) tells whether any U+FFFD replaced a broken sequence.
+std::u16string Utf8ToUtf16(const char* text, size_t size, bool* had_malformed = nullptr);
 std::u16string Utf8ToUtf16(const char* text);  // null gives ""
 // *had_lone_surrogate (may be null) tells whether any U+FFFD replaced one.
 std::string Utf16ToUtf8(const char16_t* text, size_t size, bool* had_lone_surrogate);

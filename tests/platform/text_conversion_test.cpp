@@ -63,7 +63,14 @@ TEST(Utf8ToUtf16, ValidAndMalformedInputConvertsLikeWindows) {
     };
     for (const Utf8Case& test : cases) {
         EXPECT_EQ(ToWide(test.bytes), test.expected) << test.name;
+        // MB_ERR_INVALID_CHARS fails exactly where a replacement character was made.
+        const bool malformed = test.expected.find(u'\uFFFD') != std::u16string::npos;
+        const int strict =
+            MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, test.bytes.data(), (int)test.bytes.size(), nullptr, 0);
+        EXPECT_EQ(strict == 0, malformed) << test.name << ", with MB_ERR_INVALID_CHARS";
     }
+    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, "a\xEF\xBF\xBD", 4, nullptr, 0), 2)
+        << "a replacement character written in the text is no error";
 }
 
 struct Utf16Case {
