@@ -50,7 +50,7 @@ describe('highlighting', () => {
     assert.equal(await page.evaluate(() => _hlCache.size), 2, 'the cache survives a new chat');
   });
 
-  it('while streaming only closed blocks are highlighted, each once; the end highlights open ones', async () => {
+  it('while streaming only closed blocks are highlighted, each once; the end highlights and closes an open one', async () => {
     const { page } = await openPage(env, { clock: true });
     await page.clock.runFor(100);
     await greet(page);
@@ -64,7 +64,7 @@ describe('highlighting', () => {
     assert.equal(await page.evaluate(() => window.__hl), 1);
     await host(page, { type: 'gen_done', stopped: true });
     assert.deepEqual((await blockStates(page)).map((s) => s.highlighted), [true, true]);
-    assert.equal(await page.locator('.code-streaming').count(), 1, 'a block still open at the end keeps writing…');
+    assert.deepEqual([await page.locator('.code-streaming').count(), await page.locator('.copy-btn').count()], [0, 2]);
   });
 
   it('highlights a block of exactly 8192 characters but not one of 8193', async () => {
@@ -187,6 +187,46 @@ describe('copy', () => {
     await page.clock.runFor(1);
     assert.deepEqual((await copies(page)).clipboard, ['pip install "<x>" &&\n  echo ok']);
     assert.deepEqual(await button(page), { text: 'Copied!', copied: true });
+  });
+
+  // Stopped, cut off at the token limit or failed: the reply is over, so a
+  // block it left open is finished as it stands and can be copied. Label and
+  // code hold markup, which must show as typed.
+  describe('a reply that ends inside a code block', () => {
+    const CODE = 'if a < b:\n    print("</code></pre><img src=x onerror=window.__pwned=1>" & x)';
+    const endings = [
+      ['stopped', [{ type: 'gen_done', stopped: true }]],
+      ['cut off at the token limit', [{ type: 'gen_done', stopped: false }]],
+      ['ended by an error', [{ type: 'error', text: 'Context window full. Please start a new chat.' }]],
+    ];
+    const blockView = (page) => page.evaluate(() => {
+      const block = document.querySelector('.code-block');
+      return {
+        label: block.querySelector('.code-lang').textContent,
+        writing: block.querySelectorAll('.code-streaming').length,
+        copy: Array.from(block.querySelectorAll('.copy-btn')).map((b) => b.textContent),
+        highlighted: block.querySelector('pre code span') !== null,
+        foreign: document.querySelectorAll('.bubble img, .bubble i').length,
+      };
+    });
+    for (const [name, end] of endings) {
+      it(name + ': its label, a Copy button that copies exactly its code, highlighting', async () => {
+        const { page } = await openPage(env, { clock: true });
+        await stubClipboard(page, 'accepts', true);
+        await greet(page);
+        await host(page, { type: 'assistant_start' }, { type: 'token', text: 'Try:\n```<i>Python\n' }, { type: 'token', text: CODE });
+        await page.clock.runFor(100);
+        assert.deepEqual(await blockView(page), { label: '<i>Python', writing: 1, copy: [], highlighted: false, foreign: 0 });
+        await host(page, ...end);
+        await finishRowEntrances(page);
+        assert.deepEqual(await blockView(page), { label: '<i>Python', writing: 0, copy: ['Copy'], highlighted: true, foreign: 0 });
+        await page.click('.copy-btn');
+        await page.clock.runFor(1);
+        assert.deepEqual((await copies(page)).clipboard, [CODE]);
+        assert.deepEqual(await button(page), { text: 'Copied!', copied: true });
+        assert.equal(await page.evaluate(() => window.__pwned), undefined);
+      });
+    }
   });
 
   it('copies the plain code of a highlighted block', async () => {

@@ -92,6 +92,12 @@ async function main() {
       await page.waitForSelector('.code-streaming');  // the first live render has shown the open block
       await animationsSettled(page);
       await page.screenshot({ path: path.join(out, 'streaming-' + theme + '.png'), clip: { x: 0, y: 0, width: 860, height: 1180 } });
+
+      // Stopped there, the block is finished as it stands: label and Copy.
+      await host(page, { type: 'gen_done', stopped: true });
+      await page.evaluate(() => document.activeElement.blur());
+      await animationsSettled(page);
+      await page.screenshot({ path: path.join(out, 'stopped-' + theme + '.png'), clip: { x: 0, y: 0, width: 860, height: 1180 } });
     }
   } finally {
     await env.close();

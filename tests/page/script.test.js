@@ -268,6 +268,67 @@ describe('sending and the keyboard', () => {
     assert.equal(await page.inputValue('#input'), '');
   });
 
+  // While the host is busy with a new chat or a reply the page no longer
+  // shows, it drops a send; and its "new_chat" would clear the row anyway.
+  // Each row: how the page gets there, then the host's answer that frees
+  // the input.
+  const busyWindows = [
+    ['after the New Chat request', async (page) => { await greet(page); await page.click('#new-chat-btn'); },
+      [{ type: 'new_chat' }, { type: 'assistant_start' }, { type: 'gen_done', stopped: false }]],
+    ['after the host\'s new_chat, before the greeting starts', async (page) => {
+      await greet(page);
+      await page.keyboard.press('Control+n');
+      await host(page, { type: 'new_chat' });
+    }, [{ type: 'assistant_start' }, { type: 'token', text: 'Hi' }, { type: 'gen_done', stopped: true }]],
+    ['after a new chat whose greeting cannot start', async (page) => {
+      await greet(page);
+      await page.click('#new-chat-btn');
+      await host(page, { type: 'new_chat' });
+    }, [{ type: 'assistant_start' }, { type: 'error', text: 'Could not start greeting thread.' }]],
+    ['after a recovery while the host still generates', async (page) => {
+      await greet(page);
+      await host(page, { type: 'assistant_start' });
+      await page.evaluate(() => { appendToken = () => { throw new Error('boom'); }; });
+      await host(page, { type: 'token', text: 'x' });
+    }, [{ type: 'token', text: 'y' }, { type: 'gen_done', stopped: false }]],
+    ['after a failed load, between New Chat and its answer', async (page) => {
+      await host(page, { type: 'error', text: 'Could not find model.gguf.' });
+      await page.click('#new-chat-btn');
+    }, [{ type: 'new_chat' }, { type: 'assistant_start' }, { type: 'error', text: 'Engine is not initialized.' }]],
+  ];
+  for (const [name, reach, answer] of busyWindows) {
+    it('a send waits in the input ' + name, async () => {
+      const page = await fresh();
+      await reach(page);
+      const before = await posted(page);
+      await page.fill('#input', 'question');
+      await page.press('#input', 'Enter');
+      await page.click('#send-btn');
+      assert.deepEqual(await posted(page), before);
+      assert.equal(await page.inputValue('#input'), 'question');
+      assert.deepEqual((await rows(page)).filter((r) => r.role === 'user'), []);
+      assert.deepEqual(await controls(page), IDLE);
+
+      await host(page, ...answer);
+      await page.press('#input', 'Enter');
+      assert.equal((await posted(page)).at(-1), '{"type":"send","text":"question"}');
+      assert.equal(await page.inputValue('#input'), '');
+      assert.equal((await rows(page)).at(-1).text, 'question');
+    });
+  }
+
+  it('after a recovery on the end of a reply a send goes out at once', async () => {
+    const page = await fresh();
+    await greet(page);
+    await host(page, { type: 'assistant_start' }, { type: 'token', text: 'partial' });
+    await page.evaluate(() => { highlightBubble = () => { throw new Error('boom'); }; });
+    await host(page, { type: 'gen_done', stopped: false });
+    assert.deepEqual(await pill(page), { dot: 'error', text: 'Render error \u2014 recovered' });
+    await page.fill('#input', 'next');
+    await page.press('#input', 'Enter');
+    assert.deepEqual(await posted(page), ['{"type":"send","text":"next"}']);
+  });
+
   it('after a failed load every send is posted at once and none waits', async () => {
     const page = await fresh();
     await host(page, { type: 'error', text: 'Could not find model.gguf. Place a GGUF model file next to Velkin.exe and restart.' });

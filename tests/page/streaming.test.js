@@ -147,11 +147,13 @@ describe('list items', () => {
       .querySelectorAll('li').length), 2);
   });
 
-  it('a reply stopped inside an indented fence keeps the block open in its item', async () => {
+  it('a reply stopped inside an indented fence closes the block in its item', async () => {
     const page = await clockedPage();
-    await host(page, { type: 'assistant_start' }, { type: 'token', text: '- Step\n  ```\n  make all' },
-      { type: 'gen_done', stopped: true });
+    await host(page, { type: 'assistant_start' }, { type: 'token', text: '- Step\n  ```\n  make all' });
+    await page.clock.runFor(100);
     assert.deepEqual(await itemBlock(page), { inItem: 'LI', label: 'code', streaming: 'writing…', copy: null, code: 'make all' });
+    await host(page, { type: 'gen_done', stopped: true });
+    assert.deepEqual(await itemBlock(page), { inItem: 'LI', label: 'code', streaming: null, copy: 'Copy', code: 'make all' });
   });
 });
 
