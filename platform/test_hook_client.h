@@ -4,7 +4,9 @@
 // use it from the test's own thread, never from the program's UI thread.
 //
 // Requests: {"eval":"<async function body>"} (use `return` to give a value;
-// `await` works), {"close":true}, {"snapshot":"/abs/path.png"}, {"windows":true}.
+// `await` works), {"close":true}, {"snapshot":"/abs/path.png"}, {"windows":true},
+// {"resize":true,"width":W,"height":H} (the main window, as the user's drag would;
+// answered before GTK hears of the new size).
 // Responses: {"ok":true} / {"ok":true,"value":<JSON>} / {"ok":false,"error":"<text>"}.
 #pragma once
 
@@ -30,6 +32,8 @@ void CloseTestHook(TestHookClient* client);
 
 // The request {"eval":<script as a JSON string>}.
 std::string TestHookEvalRequest(const std::string& script);
+// The request {"resize":true,"width":width,"height":height}.
+std::string TestHookResizeRequest(int width, int height);
 // Quotes UTF-8 text as a JSON string literal.
 std::string TestHookQuote(const std::string& text);
 // For a response {"ok":true,"value":V}: true and V's JSON text in *value.

@@ -174,6 +174,33 @@ void AnswerWindows(Connection* connection) {
                            ",\"height\":" + std::to_string(window->client_height) + "}}");
 }
 
+// A literal that is a whole number of pixels an X window can have (1 to
+// 32767), or 0 when it is anything else.
+int PixelCount(const std::string& literal) {
+    if (literal.empty() || literal.size() > 5) return 0;
+    int count = 0;
+    for (char c : literal) {
+        if (c < '0' || c > '9') return 0;
+        count = count * 10 + (c - '0');
+    }
+    return count <= 32767 ? count : 0;
+}
+
+// Resizes the main window's X window as a window manager does for the user's
+// drag: GTK learns the size from the server, as it would from a real drag.
+void AnswerResize(Connection* connection, int width, int height) {
+    HWND window = g_hook.main_window;
+    GdkWindow* gdk_window = IsWindow(window) ? gtk_widget_get_window(window->toplevel) : nullptr;
+    if (gdk_window == nullptr) {
+        Answer(connection, Failure("no window shown"));
+    } else if (width == 0 || height == 0) {
+        Answer(connection, Failure("bad size"));
+    } else {
+        gdk_window_resize(gdk_window, width, height);
+        Answer(connection, "{\"ok\":true}");
+    }
+}
+
 struct SnapshotJob {
     Connection* connection = nullptr;
     std::string path;
@@ -206,10 +233,11 @@ void HandleRequest(Connection* connection, const std::string& line) {
         *value = found->second;
         return true;
     };
-    auto flag = [&](const char* name) {
+    auto literal = [&](const char* name) {
         auto found = request.literals.find(name);
-        return found != request.literals.end() && found->second == "true";
+        return found != request.literals.end() ? found->second : std::string();
     };
+    auto flag = [&](const char* name) { return literal(name) == "true"; };
     std::string script, path;
     bool deferred = false;
 
@@ -245,6 +273,8 @@ void HandleRequest(Connection* connection, const std::string& line) {
         }
     } else if (parsed && flag("windows")) {
         AnswerWindows(connection);
+    } else if (parsed && flag("resize")) {
+        AnswerResize(connection, PixelCount(literal("width")), PixelCount(literal("height")));
     } else {
         Answer(connection, Failure("bad request"));
     }

@@ -121,6 +121,10 @@ std::string TestHookEvalRequest(const std::string& script) {
     return "{\"eval\":" + TestHookQuote(script) + "}";
 }
 
+std::string TestHookResizeRequest(int width, int height) {
+    return "{\"resize\":true,\"width\":" + std::to_string(width) + ",\"height\":" + std::to_string(height) + "}";
+}
+
 bool TestHookValue(const std::string& response, std::string* value) {
     const std::string prefix = "{\"ok\":true,\"value\":";
     if (response.compare(0, prefix.size(), prefix) != 0 || response.back() != '}') return false;

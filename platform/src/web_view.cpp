@@ -5,6 +5,7 @@
 
 #include <string.h>
 
+#include <algorithm>
 #include <new>
 
 #include "text_conversion.h"
@@ -302,10 +303,17 @@ public:
         GtkWidget* widget = GTK_WIDGET(core_->view);
         GtkWidget* parent = gtk_widget_get_parent(widget);
         if (parent == nullptr) return kAborted;  // the window is gone
-        int width = bounds.right - bounds.left;
-        int height = bounds.bottom - bounds.top;
-        gtk_layout_move(GTK_LAYOUT(parent), widget, bounds.left, bounds.top);
-        gtk_widget_set_size_request(widget, width > 0 ? width : 0, height > 0 ? height : 0);
+        GtkAllocation area = {bounds.left, bounds.top, std::max(0, (int)(bounds.right - bounds.left)),
+                              std::max(0, (int)(bounds.bottom - bounds.top))};
+        // The request keeps these bounds through the client area's later layouts...
+        gtk_layout_move(GTK_LAYOUT(parent), widget, area.x, area.y);
+        gtk_widget_set_size_request(widget, area.width, area.height);
+        // ...and the allocation applies them now, as Windows moves a child window at
+        // once. WM_SIZE comes while GTK allocates the client area, and a request made
+        // then would wait for some later, unrelated layout.
+        GtkRequisition unused;
+        gtk_widget_get_preferred_size(widget, &unused, nullptr);  // GTK allocates only a measured widget
+        gtk_widget_size_allocate(widget, &area);
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE put_IsVisible(BOOL visible) override {

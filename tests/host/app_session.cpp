@@ -215,6 +215,13 @@ bool DescribeWindow(AppSession* session, std::string* description) {
            TestHookValue(response, description);
 }
 
+bool ResizeAppWindow(AppSession* session, int width, int height) {
+    std::string response;
+    return session->client != nullptr &&
+           SendTestHookRequest(session->client, TestHookResizeRequest(width, height), &response, EventLimitMs()) &&
+           response == "{\"ok\":true}";
+}
+
 bool CloseApp(AppSession* session) {
     std::string response;
     return session->client != nullptr &&

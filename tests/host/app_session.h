@@ -47,6 +47,10 @@ bool SnapshotPage(AppSession* session, const std::string& path);
 // height) in *description. False when the hook did not answer.
 bool DescribeWindow(AppSession* session, std::string* description);
 
+// Resizes the main window's client area to width x height as the user's drag
+// would. True once the hook has asked; the program hears of it soon after.
+bool ResizeAppWindow(AppSession* session, int width, int height);
+
 // Asks the program to close its window as the user would.
 bool CloseApp(AppSession* session);
 

@@ -439,4 +439,76 @@ TEST_F(WholeApp, OwnAndLookAlikeAddressesDoNotReplaceThePage) {
     EXPECT_EQ(CloseAndWait(), 0);
 }
 
+// The width and height of a PNG file, from its header; {0, 0} when it is not one.
+std::pair<int, int> PngSize(const std::string& bytes) {
+    if (bytes.size() < 24 || bytes.compare(0, 8, "\x89PNG\r\n\x1a\n") != 0) return {0, 0};
+    auto number = [&](size_t at) {
+        int value = 0;
+        for (size_t i = at; i < at + 4; i++) value = value * 256 + (unsigned char)bytes[i];
+        return value;
+    };
+    return {number(16), number(20)};
+}
+
+TEST_F(WholeApp, ThePageFollowsTheWindowLargerAndSmallerAndStillAnswers) {
+    ASSERT_TRUE(Prepare());
+    ASSERT_TRUE(WriteModel(ScriptedReply("Hi.")));
+    ASSERT_TRUE(Start());
+    ASSERT_TRUE(WaitFor(kStatus + " === 'Ready' && " + kControlsIdle, "the greeting"));
+
+    // Where the page's edges are: the viewport, the header, and the input's strip along the bottom.
+    const std::string kGeometry =
+        "['header', 'input-area', 'input-box'].reduce((shown, id) => { "
+        "const r = document.getElementById(id).getBoundingClientRect(); "
+        "return shown + ' ' + id + ' ' + [r.left, r.top, r.right, r.bottom].join(','); }, "
+        "'viewport ' + innerWidth + ' x ' + innerHeight + ':')";
+    auto fills = [](int width, int height) {
+        std::string w = std::to_string(width), h = std::to_string(height);
+        return "(() => { const header = document.getElementById('header').getBoundingClientRect();"
+               " const area = document.getElementById('input-area');"
+               " const box = document.getElementById('input-box').getBoundingClientRect();"
+               " const strip = area.getBoundingClientRect();"
+               " return innerWidth === " + w + " && innerHeight === " + h +
+               " && header.left === 0 && header.right === " + w + " && strip.right === " + w +
+               " && strip.bottom === " + h +
+               " && box.right === " + w + " - parseFloat(getComputedStyle(area).paddingRight); })()";
+    };
+    std::string shown;
+    EXPECT_TRUE(WaitInPage(&session, fills(860, 640), kLimitMs, kGeometry, &shown)) << "at the start: " << shown;
+
+    struct SizeCase {
+        int width;
+        int height;
+        const char* screenshot;
+    };
+    const SizeCase cases[] = {
+        {1200, 850, "resized-larger"},
+        {700, 500, "resized-smaller"},  // smaller than at the start
+    };
+    int n_rows = 1;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.screenshot);
+        ASSERT_TRUE(ResizeAppWindow(&session, c.width, c.height));
+        ASSERT_TRUE(WaitInPage(&session, fills(c.width, c.height), kLimitMs, kGeometry, &shown))
+            << "the page did not fill " << c.width << " x " << c.height << ": " << shown;
+        std::string window;
+        EXPECT_TRUE(DescribeWindow(&session, &window));
+        EXPECT_NE(window.find("\"width\":" + std::to_string(c.width) + ",\"height\":" + std::to_string(c.height)),
+                  std::string::npos)
+            << window;
+        Snapshot(c.screenshot);
+        EXPECT_EQ(PngSize(ReadFileBytes(std::string(VELKIN_SCREENSHOT_DIR) + "/" + c.screenshot + ".png")),
+                  std::make_pair(c.width, c.height));
+
+        // The page still answers at its new size.
+        Send("Hello?");
+        n_rows += 2;
+        ASSERT_TRUE(WaitFor(kRowCount + " === " + std::to_string(n_rows) + " && " + kStatus + " === 'Ready' && " +
+                                kControlsIdle,
+                            "the reply"));
+        ExpectPageText(kLastBubble + "._rawText", "Hi.");
+    }
+    EXPECT_EQ(CloseAndWait(), 0);
+}
+
 }  // namespace

@@ -157,6 +157,35 @@ TEST_F(TestHook, AnAnswerThatComesTooLateNeverAnswersALaterRequest) {
     EXPECT_EQ(Ask(&client, TestHookEvalRequest("return 'third'")), "{\"ok\":true,\"value\":\"third\"}");
 }
 
+TEST_F(TestHook, ResizesTheWindowAsTheUsersDragWouldAndRefusesBadSizes) {
+    EXPECT_EQ(Ask(&client, TestHookResizeRequest(700, 500)),
+              "{\"ok\":false,\"error\":\"no window shown\"}");
+    ShowWindow(harness.window, SW_SHOW);
+    const char* bad[] = {
+        R"({"resize":true,"width":0,"height":500})",
+        R"({"resize":true,"width":700})",
+        R"({"resize":true,"width":-700,"height":500})",
+        R"({"resize":true,"width":700.5,"height":500})",
+        R"({"resize":true,"width":"700","height":500})",
+        R"({"resize":true,"width":1e3,"height":500})",
+        R"({"resize":true,"width":32768,"height":500})",
+        R"({"resize":true,"width":99999999999999999999,"height":500})",
+    };
+    for (const char* request : bad) {
+        EXPECT_EQ(Ask(&client, request), "{\"ok\":false,\"error\":\"bad size\"}") << request;
+    }
+    const std::pair<int, int> sizes[] = {{1000, 700}, {300, 200}};
+    for (const auto& size : sizes) {
+        std::string request = TestHookResizeRequest(size.first, size.second);
+        EXPECT_EQ(Ask(&client, request), "{\"ok\":true}");
+        RECT client_area = {};
+        EXPECT_TRUE(PumpUntil([&] {
+            GetClientRect(harness.window, &client_area);
+            return client_area.right == size.first && client_area.bottom == size.second;
+        })) << request << " left the client area " << client_area.right << " x " << client_area.bottom;
+    }
+}
+
 TEST_F(TestHook, CloseActsAsTheUsersCloseButton) {
     ShowWindow(harness.window, SW_SHOW);
     EXPECT_EQ(Ask(&client, "{\"close\":true}"), "{\"ok\":true}");

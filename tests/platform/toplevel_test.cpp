@@ -1,11 +1,12 @@
 // Top-level windows on GTK under a display: creation messages, WM_SIZE with
-// the client size, the close button's WM_CLOSE (the window stays until
-// destroyed) ending the loop through WM_DESTROY, and the modal message box,
-// during which posted messages keep arriving.
+// the client size and the web view following it, the close button's WM_CLOSE
+// (the window stays until destroyed) ending the loop through WM_DESTROY, and
+// the modal message box, during which posted messages keep arriving.
 #include <gtest/gtest.h>
 
 #include <vector>
 
+#include "web_view.h"
 #include "web_view_harness.h"
 #include "window_record.h"
 #include "windows.h"
@@ -18,6 +19,7 @@ struct Seen {
     RECT suggested;
     std::vector<std::pair<int, int>> sizes;  // WM_SIZE client sizes
     bool destroy_on_close = false;
+    ICoreWebView2Controller* controller = nullptr;  // given the client area on WM_SIZE, as the program does
 };
 
 Seen* g_seen = nullptr;
@@ -27,7 +29,13 @@ LRESULT CALLBACK Record(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
     g_seen->messages.push_back(message);
     switch (message) {
     case WM_SIZE:
-        if (wparam != SIZE_MINIMIZED) g_seen->sizes.push_back({LOWORD(lparam), HIWORD(lparam)});
+        if (wparam == SIZE_MINIMIZED) return 0;
+        g_seen->sizes.push_back({LOWORD(lparam), HIWORD(lparam)});
+        if (g_seen->controller != nullptr) {
+            RECT client;
+            GetClientRect(window, &client);
+            g_seen->controller->put_Bounds(client);
+        }
         return 0;
     case WM_CLOSE:
         if (g_seen->destroy_on_close) DestroyWindow(window);
@@ -85,6 +93,49 @@ TEST_F(Toplevel, ResizingSendsTheNewClientSize) {
     GetClientRect(window, &client);
     EXPECT_EQ(client.right, 500);
     EXPECT_EQ(client.bottom, 300);
+}
+
+// The window manager's resize (a drag, a maximise) reaches GTK as a new size
+// of the X window, not as a request of the program's.
+TEST_F(Toplevel, TheViewFollowsTheClientAreaWhenTheWindowGrowsAndShrinks) {
+    WebViewHarness harness;
+    harness.window = window;
+    ASSERT_TRUE(OpenWebView(&harness));
+    seen.controller = harness.controller.Get();
+    WebKitWebView* view = FindWebViewIn(window);
+    ASSERT_NE(view, nullptr);
+    auto view_size = [&] {
+        GtkAllocation allocation;
+        gtk_widget_get_allocation(GTK_WIDGET(view), &allocation);
+        return std::make_pair(allocation.width, allocation.height);
+    };
+    ASSERT_TRUE(PumpUntil([&] { return view_size() == std::make_pair(640, 480); })) << "the first bounds";
+
+    const std::pair<int, int> sizes[] = {
+        {1200, 850},   // larger
+        {700, 500},    // smaller, still larger than at the start
+        {300, 200},    // smaller than at the start
+        {1, 1},        // the least a window can be
+        {1280, 1024},  // the whole screen
+    };
+    for (const auto& size : sizes) {
+        SCOPED_TRACE(::testing::Message() << size.first << " x " << size.second);
+        gdk_window_resize(gtk_widget_get_window(window->toplevel), size.first, size.second);
+        ASSERT_TRUE(PumpUntil([&] { return !seen.sizes.empty() && seen.sizes.back() == size; }))
+            << "WM_SIZE never carried the new client size";
+        RECT client;
+        ASSERT_TRUE(GetClientRect(window, &client));
+        EXPECT_EQ(std::make_pair((int)client.right, (int)client.bottom), size);
+        ASSERT_TRUE(PumpUntil([&] { return view_size() == size; }))
+            << "the view stayed " << view_size().first << " x " << view_size().second;
+        GtkAllocation allocation;
+        gtk_widget_get_allocation(GTK_WIDGET(view), &allocation);
+        EXPECT_EQ(allocation.x, 0);
+        EXPECT_EQ(allocation.y, 0);
+    }
+    seen.controller = nullptr;
+    harness.view.Reset();
+    harness.controller.Reset();
 }
 
 TEST_F(Toplevel, TheCloseButtonAsksAndTheWindowStaysUntilDestroyed) {
