@@ -4,6 +4,8 @@
 # third_party/llama.cpp at the pinned commit. Does nothing when it is there.
 # Sourced (as its test does), it only defines its functions.
 set -euo pipefail
+# shellcheck source-path=SCRIPTDIR source=npm-pack.sh
+source "$(dirname "${BASH_SOURCE[0]}")/npm-pack.sh"
 
 # Succeeds when $1 is a complete checkout of commit $2. A run cut off after
 # its clone leaves the commit as HEAD with files missing, so both count;
@@ -23,29 +25,14 @@ FetchLlama() {
   local package=$1 integrity=$2 commit=$3 dest=$4
   CheckoutIsComplete "$dest" "$commit" && return 0
 
-  # --- the package, as npm's registry has it ---
-  local work tarball actual
+  local work
   work="$(dirname "$dest")/download"
   rm -rf "$work" "$dest"
   mkdir -p "$work"
-  echo "fetch-llama: downloading $package"
-  # npm's own error (shown at this log level) says why a download failed.
-  if ! tarball=$(cd "$work" && npm pack --loglevel=error "$package" | tail -n 1); then
-    echo "fetch-llama: could not download $package (npm's error is above). Check the" \
-         "network and that npm can reach its registry (npm config get registry)," \
-         "then run scripts/setup.sh again." >&2
-    return 1
-  fi
-  actual="sha512-$(openssl dgst -sha512 -binary "$work/$tarball" | base64 -w0)"
-  if [ "$actual" != "$integrity" ]; then
-    echo "fetch-llama: integrity mismatch for $package" >&2
-    echo "  expected $integrity" >&2
-    echo "  got      $actual" >&2
-    return 1
-  fi
+  PackVerified "$package" "$work" "$integrity" || return 1
 
   # --- the checkout, moved into place once complete ---
-  tar -xzf "$work/$tarball" -C "$work" package/llama/gitRelease.bundle
+  tar -xzf "$work/package.tgz" -C "$work" package/llama/gitRelease.bundle
   git clone --quiet --no-checkout "$work/package/llama/gitRelease.bundle" "$work/checkout"
   git -C "$work/checkout" -c advice.detachedHead=false checkout --quiet "$commit"
   mv "$work/checkout" "$dest"

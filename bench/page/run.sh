@@ -5,4 +5,5 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=${1:?usage: run.sh <build dir>}
 base=$(sed -n 's/^#define VELKIN_ASSET_BASE "\(.*\)"$/\1/p' "$build/generated/velkin_names.h")
-exec node "$here/render_bench.js" --html "$build/page/chat_page.html" --assets "$build/app" --asset-base "$base"
+node=$(sed -n 's/^VELKIN_NODE:FILEPATH=//p' "$build/CMakeCache.txt")
+exec "$node" "$here/render_bench.js" --html "$build/page/chat_page.html" --assets "$build/app" --asset-base "$base"

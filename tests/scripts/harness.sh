@@ -1,11 +1,31 @@
 # shellcheck shell=bash
 # What the script tests share: the scripts folder, a temporary folder removed
-# at exit, and assertions (a failed one prints what it expected and is
+# at exit, fake commands, and assertions (a failed one prints what it expected and is
 # counted; Finish ends the test, failing when any assertion failed).
 scripts=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../scripts" && pwd)
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 n_failures=0
+bin="$tmp/bin"  # fake commands
+mkdir -p "$bin"
+
+# FakeNode VERSION: a node on "$bin" that prints VERSION.
+FakeNode() {
+  printf '#!/bin/sh\necho "%s"\n' "$1" >"$bin/node"
+  chmod +x "$bin/node"
+}
+
+# FakeNpm: an npm on "$bin" whose pack hands over the file $FAKE_NPM_TARBALL
+# as the package and notes each call in "$FAKE_NPM_LOG".
+FakeNpm() {
+  export FAKE_NPM_LOG="$tmp/npm.log"
+  cat >"$bin/npm" <<'FAKE'
+#!/bin/sh
+echo "$*" >>"$FAKE_NPM_LOG"
+cp "$FAKE_NPM_TARBALL" . && basename "$FAKE_NPM_TARBALL"
+FAKE
+  chmod +x "$bin/npm"
+}
 
 # Expect WHAT COMMAND...: counts a failure named WHAT when COMMAND fails.
 Expect() {
@@ -29,6 +49,42 @@ Lacks() {
   [[ "$1" != *"$2"* ]] && return 0
   printf '  did not expect "%s" in:\n%s\n' "$2" "$(sed 's/^/    | /' <<<"$1")" >&2
   return 1
+}
+
+# What the fetch tests share. RUN [TARBALL] runs a fetch with the fake npm
+# handing over TARBALL (by default "$tarball", the made-up package) and sets
+# `output`, `status` and `n_downloads`; its result goes to "$dest", made in
+# the work folder "$work".
+
+# ExpectEachCutOffRedone RUN IS_COMPLETE STATE...: after each STATE (a command
+# that leaves what a run cut off part-way leaves), RUN succeeds, downloads the
+# package again, leaves a complete result (IS_COMPLETE) and no work folder.
+ExpectEachCutOffRedone() {
+  local run=$1 is_complete=$2 state
+  shift 2
+  for state in "$@"; do
+    "$state"
+    "$run"
+    Expect "$state: the run after it succeeds" [ "$status" -eq 0 ]
+    Expect "$state: the run after it downloads again" [ "$n_downloads" -eq 1 ]
+    Expect "$state: the run after it leaves a complete result" "$is_complete"
+    Expect "$state: the run after it removes the work folder" [ ! -e "$work" ]
+  done
+}
+
+# ExpectTamperedRefused RUN PACKAGE: given a package whose bytes are not the
+# pinned ones, RUN fails naming PACKAGE and keeps nothing of it.
+ExpectTamperedRefused() {
+  local run=$1 package=$2
+  rm -rf "$dest"
+  cp "$tarball" "$tmp/tampered.tgz"
+  echo extra >>"$tmp/tampered.tgz"
+  "$run" "$tmp/tampered.tgz"
+  Expect "a tampered package fails" [ "$status" -ne 0 ]
+  Expect "a tampered package is named as such" Contains "$output" \
+    "integrity mismatch for $package: the registry's package is not the pinned one"
+  Expect "a tampered package is not used" [ ! -e "$dest" ]
+  Expect "a tampered package is not kept" [ ! -e "$work/package.tgz" ]
 }
 
 Finish() {

@@ -22,15 +22,7 @@ tarball="$tmp/fake-llama-1.0.0.tgz"
 tar -czf "$tarball" -C "$tmp/pack" package
 integrity="sha512-$(openssl dgst -sha512 -binary "$tarball" | base64 -w0)"
 
-# An npm whose pack hands over the made-up package and notes each call.
-mkdir -p "$tmp/bin"
-cat >"$tmp/bin/npm" <<'FAKE'
-#!/bin/sh
-echo "$*" >>"$FAKE_NPM_LOG"
-cp "$FAKE_NPM_TARBALL" . && basename "$FAKE_NPM_TARBALL"
-FAKE
-chmod +x "$tmp/bin/npm"
-export FAKE_NPM_LOG="$tmp/npm.log"
+FakeNpm
 
 dest="$tmp/third_party/llama.cpp"
 work="$tmp/third_party/download"
@@ -40,7 +32,7 @@ work="$tmp/third_party/download"
 Fetch() {
   : >"$FAKE_NPM_LOG"
   status=0
-  output=$(PATH="$tmp/bin:$PATH" FAKE_NPM_TARBALL="${1:-$tarball}" \
+  output=$(PATH="$bin:$PATH" FAKE_NPM_TARBALL="${1:-$tarball}" \
     bash -c 'source "$1"; FetchLlama "$2" "$3" "$4" "$5"' fetch "$script" \
     fake-llama@1.0.0 "$integrity" "$commit" "$dest" 2>&1) || status=$?
   n_downloads=$(wc -l <"$FAKE_NPM_LOG")
@@ -80,23 +72,10 @@ CutOffDuringDownload() {
   mkdir -p "$work/checkout"
   head -c 100 "$tarball" >"$work/fake-llama-1.0.0.tgz"
 }
-for state in CutOffAfterClone CutOffDuringCheckout CutOffDuringDownload; do
-  "$state"
-  Fetch
-  Expect "$state: the run after it succeeds" [ "$status" -eq 0 ]
-  Expect "$state: the run after it downloads again" [ "$n_downloads" -eq 1 ]
-  Expect "$state: the run after it checks out every file" IsCompleteCheckout
-  Expect "$state: the run after it removes the work folder" [ ! -e "$work" ]
-done
+ExpectEachCutOffRedone Fetch IsCompleteCheckout CutOffAfterClone CutOffDuringCheckout CutOffDuringDownload
 
 # --- hostile: a package whose bytes are not the pinned ones ---
-rm -rf "$dest"
-cp "$tarball" "$tmp/tampered.tgz"
-echo extra >>"$tmp/tampered.tgz"
-Fetch "$tmp/tampered.tgz"
-Expect "a tampered package fails" [ "$status" -ne 0 ]
-Expect "a tampered package is named as such" Contains "$output" "integrity mismatch for fake-llama@1.0.0"
-Expect "a tampered package is not checked out" [ ! -e "$dest" ]
+ExpectTamperedRefused Fetch fake-llama@1.0.0
 
 # --- a failed download: npm's own reason, then what to do ---
 # The real npm, kept offline with an empty cache, fails as it would without
