@@ -439,4 +439,26 @@ TEST_F(WholeApp, OwnAndLookAlikeAddressesDoNotReplaceThePage) {
     EXPECT_EQ(CloseAndWait(), 0);
 }
 
+TEST_F(WholeApp, AReplyOfBytesNoTokeniserReadsKeepsTheConversationGoing) {
+    // A byte-level BPE model writes code points above U+10FFFF byte by byte. The
+    // page shows U+FFFD for them, the history keeps the same, and every later
+    // prompt, which holds that reply, is answered.
+    ASSERT_TRUE(Prepare());
+    TinyModel model = ScriptedReply("Hi \xF4\x90\x80\x80 and \xF5\x80\x80\x80!");
+    model.vocabulary = TinyVocabulary::ByteLevelBpe;
+    ASSERT_TRUE(WriteModel(model));
+    ASSERT_TRUE(Start());
+    const std::string shown = "Hi \uFFFD\uFFFD\uFFFD\uFFFD and \uFFFD\uFFFD\uFFFD\uFFFD!";
+    ASSERT_TRUE(WaitFor(kStatus + " === 'Ready' && " + kRowCount + " === 1 && " + kControlsIdle, "the greeting"));
+    ExpectPageText(kLastBubble + "._rawText", shown);
+
+    Send("What was that?");
+    ASSERT_TRUE(WaitFor(kStatus + " === 'Ready' && " + kRowCount + " === 3 && " + kControlsIdle, "the reply"));
+    ExpectPageText(kLastBubble + "._rawText", shown);
+    Send("And again?");
+    ASSERT_TRUE(WaitFor(kStatus + " === 'Ready' && " + kRowCount + " === 5 && " + kControlsIdle, "the next reply"));
+    ExpectPageText(kLastBubble + "._rawText", shown);
+    EXPECT_EQ(CloseAndWait(), 0);
+}
+
 }  // namespace
