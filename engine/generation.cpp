@@ -85,7 +85,10 @@ const char* Generate(const GenerationRequest& request) {
         if (llama_vocab_is_eog(engine->vocab, token)) break;
         const std::string piece = TokenPiece(engine->vocab, token, false);
         if (!piece.empty()) PostPiece(request.hwnd, piece);
-        if (DecodeTokens(engine, &token, 1, engine->n_past, nullptr) != 1) break;  // the cache is full: the reply ends here
+        if (DecodeTokens(engine, &token, 1, engine->n_past, nullptr) != 1) {
+            // The reply is cut off here; when the cache is full, the user must learn why.
+            return engine->n_past >= n_ctx ? kContextFullText : nullptr;
+        }
         engine->cached_tokens.push_back(token);
         engine->n_past += 1;
     }

@@ -142,8 +142,7 @@ void OnErrorMessage(AppState& state, LPARAM payload) {
     state.generating = false;
     state.stop_requested.exchange(false);
     CloseWorkerHandle(state);
-    FlushHeldBackBytes(state);
-    state.reply.clear();  // the failed user turn stays in the history
+    StoreReply(state);  // what a cut-off reply showed stays; the failed user turn stays too
     std::u16string text = Utf8ToWide(PayloadText(payload));
     PostToPage(state, u"{\"type\":\"error\",\"text\":" + JsonQuote(text) + u"}");
     FreePayload(payload);

@@ -371,7 +371,7 @@ TEST(Generation, AVocabularyThatStripsSpacesHasNoCheapRefusal) {
     EXPECT_EQ(JoinPieces(Reply(engine.get(), prompt)), "ok");
 }
 
-TEST(Generation, AReplyThatFillsTheCacheEndsWithoutError) {
+TEST(Generation, AReplyThatFillsTheCacheEndsWithTheContextFullError) {
     TinyModel model = EndlessReply("z");
     model.n_ctx_train = 512;
     EnginePtr engine = LoadEngine(model);
@@ -382,12 +382,20 @@ TEST(Generation, AReplyThatFillsTheCacheEndsWithoutError) {
     for (const auto& c : cases) {
         ResetEngine(engine.get());
         const auto received = Reply(engine.get(), PromptOfTokens(*engine, c.prompt_tokens));
-        ExpectPiecesThenDone(received, "full");
-        EXPECT_EQ(CountOf(received, WM_APP_TOKEN), c.pieces) << c.prompt_tokens;
+        // The pieces, then the reason the reply stops there instead of a normal end.
+        std::vector<UINT> expected(c.pieces, WM_APP_TOKEN);
+        expected.push_back(WM_APP_ERROR);
+        EXPECT_EQ(MessagesOf(received), expected) << c.prompt_tokens;
+        EXPECT_EQ(TextsOf(received, WM_APP_ERROR), std::vector<std::string>{kContextFull}) << c.prompt_tokens;
         EXPECT_EQ(engine->n_past, 512) << c.prompt_tokens;
         EXPECT_EQ(engine->cached_tokens.size(), 512u) << c.prompt_tokens;
         EXPECT_EQ(llama_memory_seq_pos_max(llama_get_memory(engine->ctx), 0), 511) << "the failed token left no trace";
     }
+    // A reply that ends just as the cache is full is a normal end.
+    ResetEngine(engine.get());
+    EXPECT_EQ(MessagesOf(Reply(engine.get(), PromptOfTokens(*engine, 500), 12)).back(),
+              static_cast<UINT>(WM_APP_GEN_DONE));
+    EXPECT_EQ(engine->n_past, 512);
 }
 
 TEST(Generation, ACodePointTheTokeniserRejectsFailsTheReplyNotTheProgram) {

@@ -288,7 +288,6 @@ TEST_F(Bridge, StatusAndErrorMessagesCarryTheWorkerText) {
     OnStatusMessage(state, Payload("Loading model\xE2\x80\xA6"));
     state.generating = true;
     state.stop_requested = true;
-    state.reply = "partial";
     state.history->messages.push_back(ChatMessage{0, "question"});
     OnErrorMessage(state, Payload("Context window full. Please start a new chat."));
     OnErrorMessage(state, 0);
@@ -301,8 +300,31 @@ TEST_F(Bridge, StatusAndErrorMessagesCarryTheWorkerText) {
     EXPECT_FALSE(state.generating);
     EXPECT_FALSE(state.stop_requested.load());
     EXPECT_TRUE(state.reply.empty());
-    ASSERT_EQ(state.history->messages.size(), 1u);  // the failed user turn stays
+    ASSERT_EQ(state.history->messages.size(), 1u);  // the failed user turn stays, and nothing else
     EXPECT_EQ(state.history->messages[0].text, "question");
+}
+
+TEST_F(Bridge, AnErrorAfterPiecesKeepsThePartialReplyThenShowsTheError) {
+    // A reply cut off by a full context: the page keeps what it was shown and
+    // gets the reason; the history keeps it as the assistant turn.
+    state.generating = true;
+    state.history->messages.push_back(ChatMessage{0, "question"});
+    for (const char* piece : {"Half a sen", "tence \xE2\x80", "\xA6\n", "\xF0\x9F"}) OnTokenMessage(state, Payload(piece));
+    OnErrorMessage(state, Payload("Context window full. Please start a new chat."));
+
+    EXPECT_EQ(view.Posts(), (std::vector<std::u16string>{
+                                TokenMessage(u"\"Half a sen\""),
+                                TokenMessage(u"\"tence \""),
+                                TokenMessage(u"\"\u2026\\n\""),
+                                TokenMessage(u"\"\""),
+                                TokenMessage(u"\"\ufffd\""),
+                                u"{\"type\":\"error\",\"text\":\"Context window full. Please start a new chat.\"}",
+                            }));
+    ASSERT_EQ(state.history->messages.size(), 2u);
+    EXPECT_EQ(state.history->messages[1].role, 1);
+    EXPECT_EQ(state.history->messages[1].text, "Half a sentence \xE2\x80\xA6\n\xEF\xBF\xBD");
+    EXPECT_TRUE(state.reply.empty());
+    EXPECT_FALSE(state.generating);
 }
 
 TEST_F(Bridge, AcceptedSendStartsAReplyThatReportsTheUnloadedEngine) {
