@@ -85,18 +85,36 @@ const char* Generate(const GenerationRequest& request) {
         if (llama_vocab_is_eog(engine->vocab, token)) break;
         const std::string piece = TokenPiece(engine->vocab, token, false);
         if (!piece.empty()) PostPiece(request.hwnd, piece);
-        if (DecodeTokens(engine, &token, 1, engine->n_past, nullptr) != 1) break;  // the cache is full: the reply ends here
-        engine->n_past += 1;
+        if (DecodeTokens(engine, &token, 1, engine->n_past, nullptr) != 1) {
+            // The reply is cut off here; when the cache is full, the user must learn why.
+            return engine->n_past >= n_ctx ? kContextFullText : nullptr;
+        }
         engine->cached_tokens.push_back(token);
+        engine->n_past += 1;
     }
     return nullptr;
+}
+
+// After a run that an exception cut short: the cache keeps only what
+// cached_tokens lists, so the next run's prefix reuse stays sound.
+void ForgetUnlistedTokens(Engine* engine) {
+    if (!engine || !engine->ctx) return;
+    TrimCache(engine, static_cast<int32_t>(engine->cached_tokens.size()));
 }
 
 }  // namespace
 
 DWORD WINAPI GenerationThread(LPVOID parameter) {
     GenerationRequest* request = static_cast<GenerationRequest*>(parameter);
-    const char* error = Generate(*request);
+    const char* error = nullptr;
+    try {
+        error = Generate(*request);
+    } catch (...) {
+        // The library throws on some texts (byte-level BPE on a code point above
+        // U+10FFFF): the reply fails, the program and its conversation stay.
+        ForgetUnlistedTokens(request->engine);
+        error = kPromptFailedText;
+    }
     if (error) {
         PostTextMessage(request->hwnd, WM_APP_ERROR, error);
     } else {

@@ -24,6 +24,8 @@ struct GenerationRequest {
 // the rest and samples until end of generation, the limit, the stop flag or a
 // failed decode. Posts a WM_APP_TOKEN per piece, then exactly one WM_APP_GEN_DONE
 // (normal end or stop) or WM_APP_ERROR (a sentence), then deletes the request.
+// A reply cut off by a full cache ends in WM_APP_ERROR after its pieces; an
+// exception ends the run as a failed prompt, with the cache as cached_tokens says.
 // Returns 0 on every path.
 DWORD WINAPI GenerationThread(LPVOID request);
 

@@ -40,8 +40,25 @@ int32_t ResolveContextSize(int32_t n_ctx, int32_t n_ctx_train) {
     return std::min(n_ctx_train, 32768);  // beyond this the cache outgrows a desktop's memory
 }
 
-DWORD WINAPI ModelLoadThread(LPVOID request) {
-    return LoadModelFromFolder(static_cast<LoadRequest*>(request), ExecutableFolder());
+DWORD WINAPI ModelLoadThread(LPVOID parameter) {
+    LoadRequest* request = static_cast<LoadRequest*>(parameter);
+    try {
+        return LoadModelFromFolder(request, ExecutableFolder());
+    } catch (...) {
+        // Nothing may leave the thread: an exception (out of memory, the library)
+        // ends the load as a failed one, with the engine left unloaded.
+        Engine* engine = request->engine;
+        engine->ready = false;
+        llama_sampler_free(engine->sampler);
+        engine->sampler = nullptr;
+        llama_free(engine->ctx);
+        engine->ctx = nullptr;
+        engine->vocab = nullptr;
+        llama_model_free(engine->model);
+        engine->model = nullptr;
+        llama_backend_free();
+        return FailLoad(request, kModelUnusableText);
+    }
 }
 
 DWORD LoadModelFromFolder(LoadRequest* request, const std::basic_string<WCHAR>& folder) {

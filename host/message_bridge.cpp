@@ -29,6 +29,17 @@ void FlushHeldBackBytes(AppState& state) {
     if (n_held > 0) PostTokenText(state, state.reply.substr(state.reply.size() - n_held));
 }
 
+// Ends the streamed reply: the page gets any held-back bytes, and the history
+// the reply as the page shows it (bytes that form no character as U+FFFD, which
+// every tokeniser reads), without trailing line breaks and spaces; an empty one adds no turn.
+void StoreReply(AppState& state) {
+    FlushHeldBackBytes(state);
+    std::string shown = WideToUtf8(Utf8ToWide(state.reply.c_str()));
+    while (!shown.empty() && (shown.back() == '\n' || shown.back() == '\r' || shown.back() == ' ')) shown.pop_back();
+    if (!shown.empty()) state.history->messages.push_back(ChatMessage{1, shown});
+    state.reply.clear();
+}
+
 void CloseWorkerHandle(AppState& state) {
     if (state.worker_thread == nullptr) return;
     CloseHandle(state.worker_thread);
@@ -119,15 +130,7 @@ void OnLoadDoneMessage(AppState& state) {
 }
 
 void OnGenDoneMessage(AppState& state) {
-    FlushHeldBackBytes(state);
-
-    // Store the reply without trailing line breaks and spaces.
-    std::string& reply = state.reply;
-    while (!reply.empty() && (reply.back() == '\n' || reply.back() == '\r' || reply.back() == ' '))
-        reply.pop_back();
-    if (!reply.empty()) state.history->messages.push_back(ChatMessage{1, reply});
-    reply.clear();
-
+    StoreReply(state);
     state.generating = false;
     CloseWorkerHandle(state);
     bool stopped = state.stop_requested.exchange(false);
@@ -139,8 +142,7 @@ void OnErrorMessage(AppState& state, LPARAM payload) {
     state.generating = false;
     state.stop_requested.exchange(false);
     CloseWorkerHandle(state);
-    FlushHeldBackBytes(state);
-    state.reply.clear();  // the failed user turn stays in the history
+    StoreReply(state);  // what a cut-off reply showed stays; the failed user turn stays too
     std::u16string text = Utf8ToWide(PayloadText(payload));
     PostToPage(state, u"{\"type\":\"error\",\"text\":" + JsonQuote(text) + u"}");
     FreePayload(payload);

@@ -16,6 +16,8 @@ void PostToPage(AppState& state, const std::u16string& json);
 void GenerateGreeting(AppState& state);
 
 // The five worker messages. Each frees its payload (lparam) when it has one.
+// WM_APP_GEN_DONE and WM_APP_ERROR store the streamed reply, when there is one,
+// as the assistant turn in the form the page shows it.
 void OnTokenMessage(AppState& state, LPARAM payload);
 void OnStatusMessage(AppState& state, LPARAM payload);
 void OnLoadDoneMessage(AppState& state);

@@ -113,3 +113,53 @@ TEST(ExecutableFolder, AContextThatDoesNotFitInMemoryIsReported) {
 }
 
 }  // namespace
+
+namespace {
+
+// Loads the model beside `program` with the address space capped `cap` bytes
+// above what the child uses at its start.
+ChildResult LoadWithCap(const std::string& program, long long cap) {
+    return RunChild(program, {kChildLoad, std::to_string(cap)});
+}
+
+TEST(ExecutableFolder, MemoryRunningOutAnywhereInTheLoadEndsInOneMessage) {
+    // A large vocabulary: after the context is made, the loader's own work on
+    // it needs a few more megabytes. Just below the least memory that loads the
+    // model, the allocations that fail are the loader's own, which throw.
+    TempFolder folder;
+    const std::string program = CopyTestProgram(folder.path);
+    TinyModel model = ScriptedReply("hi");
+    model.n_vocab_padding = 200000;
+    model.weight_type = TinyWeightType::Q8_0;
+    model.n_ctx_train = 512;
+    PlaceModel(folder, model);
+    const std::string kLoaded = "STATUS Loading model\xE2\x80\xA6\nLOAD_DONE\nn_ctx 512\n";
+    const std::string kNoContext = "STATUS Loading model\xE2\x80\xA6\nERROR Not enough memory to load the model.\nn_ctx 512\n";
+    const std::string kUnusable =
+        "STATUS Loading model\xE2\x80\xA6\nERROR The model could not be loaded. This file may not be a supported GGUF "
+        "model.\nn_ctx 512\n";
+
+    // The least cap that loads, to a quarter of a megabyte.
+    long long too_little = 0;
+    long long enough = 2000LL << 20;
+    ASSERT_EQ(LoadWithCap(program, enough).output, kLoaded);
+    while (enough - too_little > (256 << 10)) {
+        const long long cap = (too_little + enough) / 2;
+        const ChildResult child = LoadWithCap(program, cap);
+        ASSERT_EQ(child.exit_code, 0) << (cap >> 20) << " MB: signal " << child.signal;
+        (child.output == kLoaded ? enough : too_little) = cap;
+    }
+    // Below it, megabyte by megabyte, until the context no longer fits: each
+    // load ends in exactly one message and the process ends normally.
+    int n_unusable = 0;
+    for (long long cap = enough - (1 << 20); cap > enough - (48LL << 20); cap -= 1 << 20) {
+        const ChildResult child = LoadWithCap(program, cap);
+        ASSERT_EQ(child.exit_code, 0) << (cap >> 20) << " MB: signal " << child.signal;
+        if (child.output == kNoContext) break;
+        EXPECT_EQ(child.output, kUnusable) << (cap >> 20) << " MB";
+        ++n_unusable;
+    }
+    EXPECT_GT(n_unusable, 0) << "no cap failed between the context and the end of the load";
+}
+
+}  // namespace

@@ -102,9 +102,11 @@ bool WatchCompute(void* data) {
 }
 
 TEST(Generation, ScriptedRepliesStreamAsPiecesThenOneDone) {
+    const TinyVocabulary kBpe = TinyVocabulary::ByteLevelBpe;
     const struct {
         const char* name;
         std::string reply;
+        TinyVocabulary vocabulary = TinyVocabulary::SentencePiece;
     } cases[] = {
         {"plain", "Hello! I am Tamsy."},
         {"markdown", "# Title\n\n- **bold** and `code`\n\n```js\nlet a = 1;\n```\n"},
@@ -112,9 +114,14 @@ TEST(Generation, ScriptedRepliesStreamAsPiecesThenOneDone) {
         {"emoji and accents", "Hi \xF0\x9F\x98\x80 caf\xC3\xA9"},
         {"markup", "<script>alert('x')</script>&amp;\"q\""},
         {"broken utf-8", "ok \xF0\x9F \xFF end"},
+        {"byte-level BPE", "Hi \xF0\x9F\x98\x80 caf\xC3\xA9", kBpe},
+        // hostile: byte tokens that spell code points above U+10FFFF
+        {"byte-level BPE beyond U+10FFFF", "a \xF4\x90\x80\x80 \xF5\x80\x80\x80!", kBpe},
     };
     for (const auto& c : cases) {
-        EnginePtr engine = LoadEngine(ScriptedReply(c.reply));
+        TinyModel model = ScriptedReply(c.reply);
+        model.vocabulary = c.vocabulary;
+        EnginePtr engine = LoadEngine(model);
         ASSERT_TRUE(engine->ready) << c.name;
         const std::string prompt = GreetingPrompt();
         const auto received = Reply(engine.get(), prompt);
@@ -364,7 +371,7 @@ TEST(Generation, AVocabularyThatStripsSpacesHasNoCheapRefusal) {
     EXPECT_EQ(JoinPieces(Reply(engine.get(), prompt)), "ok");
 }
 
-TEST(Generation, AReplyThatFillsTheCacheEndsWithoutError) {
+TEST(Generation, AReplyThatFillsTheCacheEndsWithTheContextFullError) {
     TinyModel model = EndlessReply("z");
     model.n_ctx_train = 512;
     EnginePtr engine = LoadEngine(model);
@@ -375,11 +382,71 @@ TEST(Generation, AReplyThatFillsTheCacheEndsWithoutError) {
     for (const auto& c : cases) {
         ResetEngine(engine.get());
         const auto received = Reply(engine.get(), PromptOfTokens(*engine, c.prompt_tokens));
-        ExpectPiecesThenDone(received, "full");
-        EXPECT_EQ(CountOf(received, WM_APP_TOKEN), c.pieces) << c.prompt_tokens;
+        // The pieces, then the reason the reply stops there instead of a normal end.
+        std::vector<UINT> expected(c.pieces, WM_APP_TOKEN);
+        expected.push_back(WM_APP_ERROR);
+        EXPECT_EQ(MessagesOf(received), expected) << c.prompt_tokens;
+        EXPECT_EQ(TextsOf(received, WM_APP_ERROR), std::vector<std::string>{kContextFull}) << c.prompt_tokens;
         EXPECT_EQ(engine->n_past, 512) << c.prompt_tokens;
         EXPECT_EQ(engine->cached_tokens.size(), 512u) << c.prompt_tokens;
         EXPECT_EQ(llama_memory_seq_pos_max(llama_get_memory(engine->ctx), 0), 511) << "the failed token left no trace";
+    }
+    // A reply that ends just as the cache is full is a normal end.
+    ResetEngine(engine.get());
+    EXPECT_EQ(MessagesOf(Reply(engine.get(), PromptOfTokens(*engine, 500), 12)).back(),
+              static_cast<UINT>(WM_APP_GEN_DONE));
+    EXPECT_EQ(engine->n_past, 512);
+}
+
+TEST(Generation, ACodePointTheTokeniserRejectsFailsTheReplyNotTheProgram) {
+    // Byte-level BPE tokenisers throw on a code point above U+10FFFF. The run
+    // reports a failed prompt, and the engine answers the next prompt as before.
+    const std::string kPromptFailed = "Failed to process the prompt. The input may be too long.";
+    const struct {
+        const char* name;
+        TinyVocabulary vocabulary;
+        std::string message;
+        bool fails;
+    } cases[] = {
+        // valid: the highest code point, replacement characters, bytes the tokeniser replaces itself
+        {"U+10FFFF", TinyVocabulary::ByteLevelBpe, "max \xF4\x8F\xBF\xBF", false},
+        {"U+FFFD", TinyVocabulary::ByteLevelBpe, "\xEF\xBF\xBD\xEF\xBF\xBD", false},
+        {"cut sequence", TinyVocabulary::ByteLevelBpe, "cut \xF4\x90 and \xF0\x9F", false},
+        {"five-byte form", TinyVocabulary::ByteLevelBpe, "\xF8\x88\x80\x80\x80", false},
+        {"SentencePiece reads any bytes", TinyVocabulary::SentencePiece, "a \xF4\x90\x80\x80 b", false},
+        // hostile: four-byte forms above U+10FFFF
+        {"F4 90 80 80", TinyVocabulary::ByteLevelBpe, "a \xF4\x90\x80\x80 b", true},
+        {"F5 80 80 80", TinyVocabulary::ByteLevelBpe, "\xF5\x80\x80\x80", true},
+        {"F7 BF BF BF in a word", TinyVocabulary::ByteLevelBpe, "x\xF7\xBF\xBF\xBFy", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TinyModel model = ScriptedReply("ok");
+        model.vocabulary = c.vocabulary;
+        EnginePtr engine = LoadEngine(model);
+        ASSERT_EQ(JoinPieces(Reply(engine.get(), GreetingPrompt())), "ok");
+        const std::vector<llama_token> before = engine->cached_tokens;
+
+        ChatHistory history;
+        AddUserMessage(history, "Hello!");
+        history.messages.push_back({1, "ok"});
+        AddUserMessage(history, c.message);
+        const auto received = Reply(engine.get(), BuildPrompt(history));
+        if (c.fails) {
+            EXPECT_EQ(MessagesOf(received), std::vector<UINT>{WM_APP_ERROR});
+            EXPECT_EQ(TextsOf(received, WM_APP_ERROR), std::vector<std::string>{kPromptFailed});
+            EXPECT_EQ(engine->cached_tokens, before);
+            EXPECT_EQ(engine->n_past, static_cast<int32_t>(before.size()));
+            EXPECT_EQ(llama_memory_seq_pos_max(llama_get_memory(engine->ctx), 0), engine->n_past - 1);
+        } else {
+            ExpectPiecesThenDone(received);
+            EXPECT_EQ(JoinPieces(received), "ok");
+        }
+        // Either way the next turn is answered, reusing the cache as before.
+        ResetPromptCount(*engine);
+        const std::string greeting = GreetingPrompt();
+        EXPECT_EQ(JoinPieces(Reply(engine.get(), greeting)), "ok");
+        EXPECT_EQ(PromptDecodes(*engine), 1) << "only the prompt's last token is decoded again";
     }
 }
 

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "executable_folder.h"
+#include "json_text.h"
 #include "message_bridge.h"
 #include "recording_webview.h"
 #include "text_conversion.h"
@@ -232,11 +233,48 @@ TEST_F(Bridge, TokensReachThePageAsWholeCharacters) {
     }
 }
 
-TEST_F(Bridge, StoredTurnHoldsTheExactBytesOfACutCharacter) {
-    for (const char* piece : {"smile \xF0\x9F", "\x98\x80"}) OnTokenMessage(state, Payload(piece));
-    OnGenDoneMessage(state);
-    ASSERT_EQ(state.history->messages.size(), 1u);
-    EXPECT_EQ(state.history->messages[0].text, "smile \xF0\x9F\x98\x80");
+struct StoredCase {
+    const char* name;
+    std::vector<std::string> pieces;
+    std::string stored;  // the assistant turn, UTF-8
+};
+
+// The history holds the reply as the page was shown it, so the next prompt
+// carries no byte sequence a tokeniser may reject.
+TEST_F(Bridge, StoredTurnHoldsWhatThePageWasShown) {
+    const std::string kFffd = "\xEF\xBF\xBD";
+    const StoredCase cases[] = {
+        {"emoji split over two pieces", {"smile \xF0\x9F", "\x98\x80"}, "smile \xF0\x9F\x98\x80"},
+        {"highest code point", {"\xF4\x8F", "\xBF\xBF"}, "\xF4\x8F\xBF\xBF"},
+        // hostile: byte tokens a model may write one at a time
+        {"F4 90 80 80, byte by byte", {"a ", "\xF4", "\x90", "\x80", "\x80", " b"}, "a " + kFffd + kFffd + kFffd + kFffd + " b"},
+        {"F5 and its continuations", {"\xF5", "\x80\x80\x80"}, kFffd + kFffd + kFffd + kFffd},
+        {"encoded surrogate", {"x\xED\xA0\x80"}, "x" + kFffd + kFffd + kFffd},
+        {"overlong slash", {"\xC0\xAF"}, kFffd + kFffd},
+        {"stray continuation and FF", {"\x80ok\xFF"}, kFffd + "ok" + kFffd},
+        {"cut character, then trailing space", {"ok \xF0\x9F\x98", "\n "}, "ok " + kFffd},
+        {"cut character never completed", {"ok\xF0\x9F"}, "ok" + kFffd},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        view.log.clear();
+        state.history->messages.clear();
+        state.generating = true;
+        for (const auto& piece : c.pieces) OnTokenMessage(state, Payload(piece));
+        OnGenDoneMessage(state);
+
+        ASSERT_EQ(state.history->messages.size(), 1u);
+        EXPECT_EQ(state.history->messages[0].text, c.stored);
+        // The page was sent the same text, piece by piece.
+        std::u16string shown;
+        for (const auto& post : view.Posts()) {
+            if (post.rfind(u"{\"type\":\"token\",\"text\":", 0) == 0) {
+                shown += JsonGetString(post, u"text");
+            }
+        }
+        while (!shown.empty() && (shown.back() == u'\n' || shown.back() == u' ')) shown.pop_back();
+        EXPECT_EQ(WideToUtf8(shown), c.stored);
+    }
 }
 
 TEST_F(Bridge, TokenAfterTheWindowIsGoneIsDropped) {
@@ -250,7 +288,6 @@ TEST_F(Bridge, StatusAndErrorMessagesCarryTheWorkerText) {
     OnStatusMessage(state, Payload("Loading model\xE2\x80\xA6"));
     state.generating = true;
     state.stop_requested = true;
-    state.reply = "partial";
     state.history->messages.push_back(ChatMessage{0, "question"});
     OnErrorMessage(state, Payload("Context window full. Please start a new chat."));
     OnErrorMessage(state, 0);
@@ -263,8 +300,31 @@ TEST_F(Bridge, StatusAndErrorMessagesCarryTheWorkerText) {
     EXPECT_FALSE(state.generating);
     EXPECT_FALSE(state.stop_requested.load());
     EXPECT_TRUE(state.reply.empty());
-    ASSERT_EQ(state.history->messages.size(), 1u);  // the failed user turn stays
+    ASSERT_EQ(state.history->messages.size(), 1u);  // the failed user turn stays, and nothing else
     EXPECT_EQ(state.history->messages[0].text, "question");
+}
+
+TEST_F(Bridge, AnErrorAfterPiecesKeepsThePartialReplyThenShowsTheError) {
+    // A reply cut off by a full context: the page keeps what it was shown and
+    // gets the reason; the history keeps it as the assistant turn.
+    state.generating = true;
+    state.history->messages.push_back(ChatMessage{0, "question"});
+    for (const char* piece : {"Half a sen", "tence \xE2\x80", "\xA6\n", "\xF0\x9F"}) OnTokenMessage(state, Payload(piece));
+    OnErrorMessage(state, Payload("Context window full. Please start a new chat."));
+
+    EXPECT_EQ(view.Posts(), (std::vector<std::u16string>{
+                                TokenMessage(u"\"Half a sen\""),
+                                TokenMessage(u"\"tence \""),
+                                TokenMessage(u"\"\u2026\\n\""),
+                                TokenMessage(u"\"\""),
+                                TokenMessage(u"\"\ufffd\""),
+                                u"{\"type\":\"error\",\"text\":\"Context window full. Please start a new chat.\"}",
+                            }));
+    ASSERT_EQ(state.history->messages.size(), 2u);
+    EXPECT_EQ(state.history->messages[1].role, 1);
+    EXPECT_EQ(state.history->messages[1].text, "Half a sentence \xE2\x80\xA6\n\xEF\xBF\xBD");
+    EXPECT_TRUE(state.reply.empty());
+    EXPECT_FALSE(state.generating);
 }
 
 TEST_F(Bridge, AcceptedSendStartsAReplyThatReportsTheUnloadedEngine) {

@@ -511,4 +511,58 @@ TEST_F(WholeApp, ThePageFollowsTheWindowLargerAndSmallerAndStillAnswers) {
     EXPECT_EQ(CloseAndWait(), 0);
 }
 
+TEST_F(WholeApp, AReplyOfBytesNoTokeniserReadsKeepsTheConversationGoing) {
+    // A byte-level BPE model writes code points above U+10FFFF byte by byte. The
+    // page shows U+FFFD for them, the history keeps the same, and every later
+    // prompt, which holds that reply, is answered.
+    ASSERT_TRUE(Prepare());
+    TinyModel model = ScriptedReply("Hi \xF4\x90\x80\x80 and \xF5\x80\x80\x80!");
+    model.vocabulary = TinyVocabulary::ByteLevelBpe;
+    ASSERT_TRUE(WriteModel(model));
+    ASSERT_TRUE(Start());
+    const std::string shown = "Hi \uFFFD\uFFFD\uFFFD\uFFFD and \uFFFD\uFFFD\uFFFD\uFFFD!";
+    ASSERT_TRUE(WaitFor(kStatus + " === 'Ready' && " + kRowCount + " === 1 && " + kControlsIdle, "the greeting"));
+    ExpectPageText(kLastBubble + "._rawText", shown);
+
+    Send("What was that?");
+    ASSERT_TRUE(WaitFor(kStatus + " === 'Ready' && " + kRowCount + " === 3 && " + kControlsIdle, "the reply"));
+    ExpectPageText(kLastBubble + "._rawText", shown);
+    Send("And again?");
+    ASSERT_TRUE(WaitFor(kStatus + " === 'Ready' && " + kRowCount + " === 5 && " + kControlsIdle, "the next reply"));
+    ExpectPageText(kLastBubble + "._rawText", shown);
+    EXPECT_EQ(CloseAndWait(), 0);
+}
+
+TEST_F(WholeApp, AReplyCutOffByAFullContextSaysSo) {
+    // The greeting (a 341-token prompt and 120 tokens) fits in 1024 tokens; the
+    // reply to the next message, which never ends by itself, fills the rest.
+    ASSERT_TRUE(Prepare());
+    TinyModel model = EndlessReply("la ");
+    model.n_ctx_train = 1024;
+    ASSERT_TRUE(WriteModel(model));
+    ASSERT_TRUE(Start());
+    ASSERT_TRUE(WaitFor(kStatus + " === 'Ready' && " + kRowCount + " === 1 && " + kControlsIdle, "the greeting"));
+
+    Send("Sing.");
+    ASSERT_TRUE(WaitFor(kStatus + " === 'Error' && " + kControlsIdle, "the reply to fill the context"));
+    // Greeting, question, the partial reply and, below it, why it stopped.
+    EXPECT_EQ(Eval("return " + kRowCount + ";"), "4");
+    const std::string partial = "[...document.querySelectorAll('#messages-inner .bubble.assistant')].slice(-2)[0]._rawText";
+    EXPECT_EQ(Eval("const text = " + partial + "; return text.length > 120 && 'la '.repeat(1024).startsWith(text);"),
+              "true")
+        << Eval("return " + partial + ";");
+    ExpectPageText(kLastBubble + ".textContent", kWarningSign + "Context window full. Please start a new chat.");
+    Snapshot("context-full");
+
+    // A new chat forgets it and greets again.
+    Eval("document.getElementById('new-chat-btn').click(); return true;");
+    ASSERT_TRUE(WaitFor(kStatus + " === 'Ready' && " + kRowCount + " === 1 && " + kUserRowCount + " === 0 && " +
+                            kControlsIdle,
+                        "the fresh greeting"));
+    std::string greeting;
+    for (int i = 0; i < 40; ++i) greeting += "la ";  // 120 tokens, one byte each
+    ExpectPageText(kLastBubble + "._rawText", greeting);
+    EXPECT_EQ(CloseAndWait(), 0);
+}
+
 }  // namespace

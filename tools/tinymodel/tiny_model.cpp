@@ -37,14 +37,48 @@ struct Vocabulary {
 
 int RoundUp(int value, int step) { return (value + step - 1) / step * step; }
 
+// GPT-2's byte alphabet: printable Latin-1 bytes stand for themselves, every
+// other byte for U+0100 onwards in byte order. Returns the byte's character in UTF-8.
+std::string ByteCharacter(unsigned char byte) {
+    const auto printable = [](int b) { return (b >= 0x21 && b <= 0x7E) || (b >= 0xA1 && b <= 0xAC) || b >= 0xAE; };
+    int code = byte;
+    if (!printable(byte)) {
+        code = 0x100;
+        for (int b = 0; b < byte; ++b) code += !printable(b);
+    }
+    std::string text;
+    if (code < 0x80) {
+        text += static_cast<char>(code);
+    } else {
+        text += static_cast<char>(0xC0 | (code >> 6));
+        text += static_cast<char>(0x80 | (code & 0x3F));
+    }
+    return text;
+}
+
+// The text a normal token of `bytes` has in the vocabulary.
+std::string NormalTokenText(const TinyModel& model, const std::string& bytes) {
+    if (model.vocabulary == TinyVocabulary::SentencePiece) return bytes;
+    std::string text;
+    for (char byte : bytes) text += ByteCharacter(static_cast<unsigned char>(byte));
+    return text;
+}
+
 bool BuildVocabulary(const TinyModel& model, Vocabulary* vocab, std::string* error) {
     vocab->texts = {"<unk>", "<s>", "</s>", "<|im_start|>", "<|im_end|>"};
     vocab->types = {kTypeUnknown, kTypeControl, kTypeControl, kTypeControl, kTypeControl};
     char name[64];
+    // Every byte has a token, so any text tokenises: SentencePiece's byte
+    // fallback, or byte-level BPE's alphabet.
     for (int byte = 0; byte < 256; ++byte) {
-        snprintf(name, sizeof name, "<0x%02X>", byte);
-        vocab->texts.push_back(name);
-        vocab->types.push_back(kTypeByte);
+        if (model.vocabulary == TinyVocabulary::SentencePiece) {
+            snprintf(name, sizeof name, "<0x%02X>", byte);
+            vocab->texts.push_back(name);
+            vocab->types.push_back(kTypeByte);
+        } else {
+            vocab->texts.push_back(ByteCharacter(static_cast<unsigned char>(byte)));
+            vocab->types.push_back(kTypeNormal);
+        }
     }
     // The loader keys tokens by text, so every text must be new; a byte piece keeps the
     // "<0xNN>" head the library decodes and gets a suffix that makes it unique.
@@ -62,7 +96,7 @@ bool BuildVocabulary(const TinyModel& model, Vocabulary* vocab, std::string* err
             text = name;
             type = kTypeByte;
         } else {
-            text = piece;
+            text = NormalTokenText(model, piece);
         }
         if (!seen.insert(text).second) {
             *error = "piece " + std::to_string(i) + " repeats the text of another token";
@@ -164,11 +198,17 @@ void WriteHyperParameters(gguf_context* gguf, const TinyModel& model, int n_embd
                                               : model.weight_type == TinyWeightType::F16 ? 1 : 7);
 }
 
-void WriteVocabulary(gguf_context* gguf, const Vocabulary& vocab) {
+void WriteVocabulary(gguf_context* gguf, const TinyModel& model, const Vocabulary& vocab) {
     std::vector<const char*> texts;
     for (const std::string& text : vocab.texts) texts.push_back(text.c_str());
     const std::vector<float> scores(vocab.texts.size(), 0.0f);
-    gguf_set_val_str(gguf, "tokenizer.ggml.model", "llama");
+    if (model.vocabulary == TinyVocabulary::SentencePiece) {
+        gguf_set_val_str(gguf, "tokenizer.ggml.model", "llama");
+    } else {
+        gguf_set_val_str(gguf, "tokenizer.ggml.model", "gpt2");
+        gguf_set_val_str(gguf, "tokenizer.ggml.pre", "gpt-2");
+        gguf_set_arr_str(gguf, "tokenizer.ggml.merges", nullptr, 0);  // none: text stays one token per byte
+    }
     gguf_set_arr_str(gguf, "tokenizer.ggml.tokens", texts.data(), texts.size());
     gguf_set_arr_data(gguf, "tokenizer.ggml.scores", GGUF_TYPE_FLOAT32, scores.data(), scores.size());
     gguf_set_arr_data(gguf, "tokenizer.ggml.token_type", GGUF_TYPE_INT32, vocab.types.data(), vocab.types.size());
@@ -244,7 +284,7 @@ bool WriteTinyModel(const TinyModel& model, const std::string& path, std::string
         return false;
     }
     WriteHyperParameters(gguf, model, n_embd, n_ff);
-    WriteVocabulary(gguf, vocab);
+    WriteVocabulary(gguf, model, vocab);
     for (const auto& [key, value] : model.header_u32) gguf_set_val_u32(gguf, key.c_str(), value);
     for (const auto& [key, value] : model.header_str) gguf_set_val_str(gguf, key.c_str(), value.c_str());
     AddTensor(&store, gguf, "token_embd.weight", weight_type, n_embd, n_vocab, embedding.data());

@@ -21,11 +21,17 @@ struct TinyEdge {
 
 enum class TinyWeightType { F32, F16, Q8_0 };
 
+// How the vocabulary spells text: SentencePiece ("llama": "<0xNN>" byte tokens, spaces
+// as "\u2581") or byte-level BPE ("gpt2": each byte a character of GPT-2's byte
+// alphabet, no merges), as most recent models do.
+enum class TinyVocabulary { SentencePiece, ByteLevelBpe };
+
 struct TinyModel {
     // Every token the model replies with, one token each, as the exact bytes it renders to.
     // A one-byte piece becomes a byte token, a longer one a normal token, an empty one a
     // control token (renders nothing). Each piece is its own token, so a repeated byte
-    // still carries its own place in the table.
+    // still carries its own place in the table. Byte-level BPE renders byte tokens as
+    // their byte too, so such a model can write any byte sequence, broken UTF-8 included.
     std::vector<std::string> pieces;
     std::vector<TinyEdge> edges;  // tokens without an edge favour nothing (all logits 0)
     int32_t n_ctx_train = 4096;   // the training context written to the file; 0 is allowed
@@ -34,6 +40,7 @@ struct TinyModel {
     int32_t n_ff = 0;             // 0 = n_embd
     int32_t n_vocab_padding = 0;  // extra unused tokens, to reach a realistic vocabulary
     TinyWeightType weight_type = TinyWeightType::F32;
+    TinyVocabulary vocabulary = TinyVocabulary::SentencePiece;
     // Header values written over (or beside) the usual ones, e.g. a layer count
     // that disagrees with the tensors, for files a loader must refuse.
     std::vector<std::pair<std::string, uint32_t>> header_u32;
