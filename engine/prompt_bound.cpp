@@ -136,10 +136,14 @@ void KeepPieces(PromptBound* bound, PieceList list) {
         bound->piece_bytes.append(piece);
         bound->piece_ends.push_back(static_cast<uint32_t>(bound->piece_bytes.size()));
         bound->longest_piece = std::max(bound->longest_piece, piece.size());
-        // A space of a SentencePiece token may stand for a written U+2581: 3 bytes of the prompt.
-        const size_t n_spaces = bound->sentence_piece ? std::count(piece.begin(), piece.end(), ' ') : 0;
-        bound->longest_cover = std::max(bound->longest_cover, piece.size() + 2 * n_spaces);
+        if (bound->sentence_piece) {
+            // A space of a SentencePiece token may stand for a written U+2581, 3 bytes.
+            const size_t n_spaces = std::count(piece.begin(), piece.end(), ' ');
+            bound->longest_cover = std::max(bound->longest_cover, piece.size() + 2 * n_spaces);
+        }
     }
+    // Byte-level BPE reads an overlong form of up to 4 bytes as a character of 1.
+    if (!bound->sentence_piece) bound->longest_cover = kLongestCharacter * bound->longest_piece;
 }
 
 // Piece `i` of the bound's sorted pieces.
@@ -198,16 +202,13 @@ int64_t FewestTokens(const PromptBound& bound, std::string_view text) {
     return fewest[n % window];
 }
 
-// FewestPromptTokens for a prompt known to be valid UTF-8.
-int64_t FewestTokensOfValid(const PromptBound& bound, const std::string& prompt) {
-    // SentencePiece reads a written U+2581 just as the space it writes it for.
-    if (bound.sentence_piece && prompt.find(kEscapedSpace) != std::string::npos) {
-        std::string spaced;
-        spaced.reserve(prompt.size());
-        AppendWithSpaces(prompt, &spaced);
-        return FewestTokens(bound, spaced);
-    }
-    return FewestTokens(bound, prompt);
+// The valid UTF-8 `prompt` as the count reads it: SentencePiece reads a written
+// U+2581 just as the space it writes it for. `spaced` holds a copy when one is needed.
+std::string_view CountedText(const PromptBound& bound, const std::string& prompt, std::string* spaced) {
+    if (!bound.sentence_piece || prompt.find(kEscapedSpace) == std::string::npos) return prompt;
+    spaced->reserve(prompt.size());
+    AppendWithSpaces(prompt, spaced);
+    return *spaced;
 }
 
 }  // namespace
@@ -280,19 +281,20 @@ int64_t FewestPromptTokens(const PromptBound& bound, const std::string& prompt) 
     // neighbours in one token, and SentencePiece cuts symbols by lead bytes alone:
     // the count follows neither. The program's own prompts are always valid UTF-8.
     if (bound.piece_ends.empty() || !IsValidUtf8(prompt)) return 0;
-    return FewestTokensOfValid(bound, prompt);
+    std::string spaced;
+    return FewestTokens(bound, CountedText(bound, prompt, &spaced));
 }
 
 bool PromptCannotFit(const PromptBound& bound, const std::string& prompt, int32_t n_ctx) {
     if (bound.piece_ends.empty()) return false;
-    // No token stands for more bytes of a valid prompt than the longest cover (nor
-    // a byte or a character for more than 4): more bytes than n_ctx such steps
-    // cannot fit. Byte-level BPE reads an overlong form of up to 4 bytes as one
-    // character of 1 byte, so broken text may pack 4 times as many in a token.
+    // No token stands for more bytes than the longest cover, nor a byte or a
+    // character for more than 4: more bytes than n_ctx such steps cannot fit.
     const size_t room = static_cast<size_t>(std::max(n_ctx, 0));
-    const size_t longest = std::max(bound.longest_cover, kLongestCharacter);
-    if (prompt.size() / (bound.sentence_piece ? longest : longest * kLongestCharacter) > room) return true;
+    if (prompt.size() / std::max(bound.longest_cover, kLongestCharacter) > room) return true;
     if (!IsValidUtf8(prompt)) return false;
-    if (prompt.size() / longest > room) return true;
-    return FewestTokensOfValid(bound, prompt) > n_ctx;
+    // In the text as counted, no token stands for more bytes than its piece.
+    std::string spaced;
+    const std::string_view text = CountedText(bound, prompt, &spaced);
+    if (text.size() / std::max(bound.longest_piece, kLongestCharacter) > room) return true;
+    return FewestTokens(bound, text) > n_ctx;
 }

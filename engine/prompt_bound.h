@@ -16,7 +16,7 @@ struct PromptBound {
     std::string piece_bytes;           // every piece a token stands for, back to back, in byte order, no repeats
     std::vector<uint32_t> piece_ends;  // where each piece ends in piece_bytes; empty: no bound
     size_t longest_piece = 0;          // bytes of the longest piece
-    size_t longest_cover = 0;          // the most bytes of a valid prompt one token can stand for
+    size_t longest_cover = 0;          // the most bytes of any prompt, broken UTF-8 too, one token can stand for
     bool sentence_piece = false;       // SentencePiece: it writes spaces as U+2581, so reads both alike; else byte-level BPE
 };
 
