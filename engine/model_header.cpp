@@ -8,12 +8,14 @@
 #include <optional>
 
 #include "gguf.h"
+#include "llama-hparams.h"  // the library's own limits: LLAMA_MAX_LAYERS, LLAMA_MAX_EXPERTS
 
 namespace {
 
-// Limits the library's arrays put on a model (LLAMA_MAX_LAYERS, LLAMA_MAX_EXPERTS).
-constexpr uint32_t kMaxLayers = 512;
-constexpr uint32_t kMaxExperts = 1024;
+// What the library reads of a key: its value, the fallback when it is missing, or
+// nothing when the library refuses the file over it (missing though required, or
+// of another type), which ends the reading before any assertion.
+using Read = std::optional<uint32_t>;
 
 struct Header {
     const gguf_context* gguf = nullptr;
@@ -21,11 +23,11 @@ struct Header {
 
     std::string Key(const char* suffix) const { return arch + "." + suffix; }
 
-    // The key's value when it is a 32-bit unsigned scalar, as the library reads it;
-    // a key of another type the library refuses on its own.
-    std::optional<uint32_t> Unsigned(const char* suffix) const {
+    // A 32-bit unsigned key; `fallback` when missing, none when required.
+    Read Unsigned(const char* suffix, Read fallback) const {
         const int64_t id = gguf_find_key(gguf, Key(suffix).c_str());
-        if (id < 0 || gguf_get_kv_type(gguf, id) != GGUF_TYPE_UINT32) return std::nullopt;
+        if (id < 0) return fallback;
+        if (gguf_get_kv_type(gguf, id) != GGUF_TYPE_UINT32) return std::nullopt;
         return gguf_get_val_u32(gguf, id);
     }
 };
@@ -34,29 +36,33 @@ std::string Bad(const std::string& key, uint64_t value, const std::string& allow
     return key + " is " + std::to_string(value) + "; " + allowed;
 }
 
-// The most experts any layer uses: one value for every layer, or one per layer.
-uint32_t MostExpertsUsed(const Header& header, uint32_t n_layer) {
+// The most experts any layer uses: one value for every layer, or one per layer
+// (32-bit values read as unsigned, or booleans read as 0 and 1).
+Read MostExpertsUsed(const Header& header, uint32_t n_layer) {
     const int64_t id = gguf_find_key(header.gguf, header.Key("expert_used_count").c_str());
     if (id < 0) return 0;
-    if (gguf_get_kv_type(header.gguf, id) == GGUF_TYPE_UINT32) return gguf_get_val_u32(header.gguf, id);
-    if (gguf_get_kv_type(header.gguf, id) != GGUF_TYPE_ARRAY) return 0;
+    if (gguf_get_kv_type(header.gguf, id) != GGUF_TYPE_ARRAY) return header.Unsigned("expert_used_count", 0);
     const gguf_type type = gguf_get_arr_type(header.gguf, id);
-    if (type != GGUF_TYPE_UINT32 && type != GGUF_TYPE_INT32) return 0;  // the library refuses other arrays
-    if (gguf_get_arr_n(header.gguf, id) != n_layer) return 0;           // and arrays of another length
-    const uint32_t* values = static_cast<const uint32_t*>(gguf_get_arr_data(header.gguf, id));
-    return n_layer == 0 ? 0 : *std::max_element(values, values + n_layer);
+    if (gguf_get_arr_n(header.gguf, id) != n_layer) return std::nullopt;
+    const void* data = gguf_get_arr_data(header.gguf, id);
+    if (type == GGUF_TYPE_BOOL) {
+        const int8_t* values = static_cast<const int8_t*>(data);
+        return std::any_of(values, values + n_layer, [](int8_t value) { return value != 0; }) ? 1 : 0;
+    }
+    if (type != GGUF_TYPE_UINT32 && type != GGUF_TYPE_INT32) return std::nullopt;
+    const uint32_t* values = static_cast<const uint32_t*>(data);
+    return *std::max_element(values, values + n_layer);
 }
 
-std::string CheckExperts(const Header& header, uint32_t n_layer) {
-    const uint32_t n_expert = header.Unsigned("expert_count").value_or(0);
-    const uint32_t n_used = MostExpertsUsed(header, n_layer);
-    const uint32_t n_groups = header.Unsigned("expert_group_count").value_or(0);
-    const uint32_t n_groups_used = header.Unsigned("expert_group_used_count").value_or(0);
+std::string CheckExperts(const Header& header, uint32_t n_expert, uint32_t n_used, uint32_t n_groups,
+                         uint32_t n_groups_used) {
     const std::string count_key = header.Key("expert_count");
     const std::string used_key = header.Key("expert_used_count");
     const std::string groups_key = header.Key("expert_group_count");
     const std::string groups_used_key = header.Key("expert_group_used_count");
-    if (n_expert > kMaxExperts) return Bad(count_key, n_expert, "at most 1024 is supported");
+    if (n_expert > LLAMA_MAX_EXPERTS) {
+        return Bad(count_key, n_expert, "at most " + std::to_string(LLAMA_MAX_EXPERTS) + " is supported");
+    }
     if (n_used > n_expert) return Bad(used_key, n_used, "more than the " + std::to_string(n_expert) + " experts");
     if (n_expert == 0) {
         if (n_groups != 0) return Bad(groups_key, n_groups, "a model without experts has no groups");
@@ -78,24 +84,56 @@ std::string CheckRopeScaling(const Header& header) {
     const int64_t id = gguf_find_key(header.gguf, key.c_str());
     if (id < 0 || gguf_get_kv_type(header.gguf, id) != GGUF_TYPE_STRING) return "";
     const std::string type = gguf_get_val_str(header.gguf, id);
+    // The library keeps these names in a table of its own source file, which no header shows.
     for (const char* known : {"none", "linear", "yarn", "longrope"}) {
         if (type == known) return "";
     }
     return key + " is \"" + type + "\"; none, linear, yarn or longrope is supported";
 }
 
+// The library's checks, in the order it reads the values.
 std::string CheckHyperParameters(const Header& header) {
-    // Layers: the library reads per-layer arrays of at most 512 entries.
-    const std::optional<uint32_t> n_layer = header.Unsigned("block_count");
-    if (!n_layer) return "";  // missing or of another type: the library refuses the file itself
-    if (*n_layer == 0 || *n_layer > kMaxLayers) {
-        return Bad(header.Key("block_count"), *n_layer, "1 to 512 layers are supported");
+    if (header.arch == "clip") return "";  // the library reads no hyper-parameters for it
+
+    // Layers: the library's per-layer arrays hold LLAMA_MAX_LAYERS entries.
+    const Read n_layer = header.Unsigned("block_count", std::nullopt);
+    if (!n_layer) return "";
+    if (*n_layer == 0 || *n_layer > LLAMA_MAX_LAYERS) {
+        return Bad(header.Key("block_count"), *n_layer,
+                   "1 to " + std::to_string(LLAMA_MAX_LAYERS) + " layers are supported");
     }
-    const uint32_t n_nextn = header.Unsigned("nextn_predict_layers").value_or(0);
-    if (n_nextn > *n_layer) {
-        return Bad(header.Key("nextn_predict_layers"), n_nextn, "more than the " + std::to_string(*n_layer) + " layers");
+    const Read n_nextn = header.Unsigned("nextn_predict_layers", 0);
+    if (!n_nextn) return "";
+    if (*n_nextn > *n_layer) {
+        return Bad(header.Key("nextn_predict_layers"), *n_nextn, "more than the " + std::to_string(*n_layer) + " layers");
     }
-    std::string bad = CheckExperts(header, *n_layer);
+
+    // Experts: hunyuan's dense models read 1 expert or none as no experts, used by none.
+    Read n_expert = header.Unsigned("expert_count", 0);
+    Read n_used = n_expert ? MostExpertsUsed(header, *n_layer) : std::nullopt;
+    const Read n_groups = n_used ? header.Unsigned("expert_group_count", 0) : std::nullopt;
+    const Read n_groups_used = n_groups ? header.Unsigned("expert_group_used_count", 0) : std::nullopt;
+    if (!n_groups_used) return "";
+    if ((header.arch == "hunyuan_vl" || header.arch == "hunyuan-dense") && *n_expert <= 1) {
+        n_expert = 0;
+        n_used = 0;
+    }
+
+    // A wavtokenizer's decoder stacks have no more layers than the model; both
+    // counts are read before either is checked.
+    if (header.arch == "wavtokenizer-dec") {
+        const Read n_posnet = header.Unsigned("posnet.block_count", std::nullopt);
+        const Read n_convnext = header.Unsigned("convnext.block_count", std::nullopt);
+        if (!n_posnet || !n_convnext) return "";
+        for (const auto& [suffix, n_stack] : {std::pair{"posnet.block_count", *n_posnet},
+                                              std::pair{"convnext.block_count", *n_convnext}}) {
+            if (n_stack > *n_layer) {
+                return Bad(header.Key(suffix), n_stack, "more than the " + std::to_string(*n_layer) + " layers");
+            }
+        }
+    }
+
+    std::string bad = CheckExperts(header, *n_expert, *n_used, *n_groups, *n_groups_used);
     if (bad.empty()) bad = CheckRopeScaling(header);
     return bad;
 }

@@ -4,53 +4,28 @@
 // peak resident memory is its own. Then the plain loop again, taking on the
 // engine's habits one at a time (a thread per reply, a batch per token, a piece
 // posted per token), and each habit timed alone, so that a gap between the two
-// sides shows where it comes from. Last, hostile input: pasted blobs refused, and
-// a stop while a long prompt decodes. Prints figures; judges nothing.
+// sides shows where it comes from. Hostile input has a benchmark of its own
+// (hostile_bench.cpp). Prints figures; judges nothing.
 
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "engine.h"
-#include "recording_window.h"
-#include "tiny_model.h"
+#include "bench_support.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 constexpr int32_t kLongPromptTokens = 1000;
 constexpr int32_t kGeneratedTokens = 256;
 constexpr int kTurns = 8;
 constexpr int32_t kTurnReplyTokens = 48;
 constexpr int kDefaultRounds = 3;
-
-// Pasted messages, each sent as the one user turn of a chat with a 32k context.
-struct HostileMessage {
-    const char* name;
-    size_t bytes;
-    const char* unit;  // repeated to fill the bytes; null: base64 without spaces
-};
-constexpr HostileMessage kHostileMessages[] = {
-    {"refuse 1 MB of base64", 1 << 20, nullptr},
-    {"refuse 10 MB of base64", 10 << 20, nullptr},
-    {"refuse 10 MB of one character", 10 << 20, "a"},
-    {"refuse 380 KB of base64 (counted, not tokenised)", 380000, nullptr},  // just under 32768 x the longest piece
-    {"refuse 300 KB of token texts no merge gives", 300000, "[pad12345]"},  // tokenising it: 4 s
-    {"32,000 spaces (3 tokens each), tokenised, refused", 32000, " "},  // about the most the cheap count lets through
-};
-constexpr int kHostileCount = static_cast<int>(sizeof kHostileMessages / sizeof kHostileMessages[0]);
 
 struct Figures {
     double load_ms = 0;
@@ -70,167 +45,14 @@ struct Figures {
     double one_token_fresh_thread_after_pause_ms = 0;
     double one_token_same_thread_faults = 0;  // the process's minor page faults during that decode
     double one_token_fresh_thread_faults = 0;
-    // Hostile input (MeasureHostile only): from the reply's start to its final message.
-    double refuse_ms[kHostileCount] = {};  // kHostileMessages, in order
-    double stop_during_prompt_ms = 0;  // from the stop to the reply's end
-    int32_t stop_prompt_tokens_decoded = 0;
 };
-
-constexpr int32_t kStoppedPromptTokens = 4000;
-constexpr int kStopAfterMs = 200;
-
-// CPU time the calling thread has used so far.
-double ThreadCpuMicroseconds() {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return now.tv_sec * 1e6 + now.tv_nsec / 1e3;
-}
-
-double Milliseconds(Clock::time_point from, Clock::time_point to) {
-    return std::chrono::duration<double, std::milli>(to - from).count();
-}
-
-// A realistic size: 32k vocabulary, 768 wide, 12 layers, F16: about 134M parameters.
-bool WriteBenchModel(const std::string& path) {
-    TinyModel model = EndlessReply("The quick brown fox jumps over the lazy dog. ");  // never ends by itself
-    model.n_embd = 768;
-    model.n_layer = 12;
-    model.n_ff = 2048;
-    model.n_vocab_padding = 32000 - 5 - 256 - static_cast<int32_t>(model.pieces.size());
-    model.weight_type = TinyWeightType::F16;
-    std::string error;
-    if (!WriteTinyModel(model, path, &error)) {
-        fprintf(stderr, "engine_bench: %s\n", error.c_str());
-        return false;
-    }
-    return true;
-}
-
-// The benchmark's vocabulary and a 32k context, but thin: the cost of refusing
-// a message depends only on those.
-bool WriteContextModel(const std::string& path) {
-    TinyModel model = EndlessReply("The quick brown fox jumps over the lazy dog. ");
-    model.n_ctx_train = 32768;
-    model.n_vocab_padding = 32000 - 5 - 256 - static_cast<int32_t>(model.pieces.size());
-    std::string error;
-    if (!WriteTinyModel(model, path, &error)) {
-        fprintf(stderr, "engine_bench: %s\n", error.c_str());
-        return false;
-    }
-    return true;
-}
-
-std::string HostileText(const HostileMessage& message) {
-    if (message.unit) {
-        std::string text;
-        while (text.size() < message.bytes) text += message.unit;
-        return text;
-    }
-    static const char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string text(message.bytes, 'A');
-    uint32_t state = 12345;
-    for (char& c : text) {
-        state = state * 1103515245u + 12345u;
-        c = kBase64[(state >> 16) % 64];
-    }
-    return text;
-}
 
 // The conversation's user turns: a few dozen tokens each.
 std::string UserTurn(int turn) {
     return "Question " + std::to_string(turn + 1) + ": tell me more about foxes, dogs and why one jumps.";
 }
 
-std::string PromptOfTokens(const llama_vocab* vocab, int32_t target) {
-    ChatHistory history;
-    AddUserMessage(history, "");
-    std::string prompt = BuildPrompt(history);
-    std::vector<llama_token> tokens(prompt.size() * 4 + 16);
-    const int32_t base = llama_tokenize(vocab, prompt.data(), static_cast<int32_t>(prompt.size()), tokens.data(),
-                                        static_cast<int32_t>(tokens.size()), true, true);
-    history.messages[0].text.assign(static_cast<size_t>(target - base), 'x');  // one token per 'x'
-    return BuildPrompt(history);
-}
-
 // ---- the engine, as the program drives it ----
-
-// The reply as the window recorded it.
-struct Window {
-    HWND hwnd = nullptr;
-    std::vector<Received> received;
-    int pieces = 0;
-    std::string reply;
-    Clock::time_point first_piece;
-    double ui_cpu_us = 0;  // spent by the loop on this thread while it waited for the reply
-};
-
-// Runs the loop until the worker's last message; false (with the error printed
-// unless it was expected) when it failed.
-bool PumpUntilDone(Window* window, bool error_expected = false) {
-    const auto done = [window] {
-        if (window->received.empty()) return false;
-        const UINT last = window->received.back().message;
-        return last == WM_APP_LOAD_DONE || last == WM_APP_GEN_DONE || last == WM_APP_ERROR;
-    };
-    MSG message;
-    const double cpu_start = ThreadCpuMicroseconds();
-    while (!done() && GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
-    window->ui_cpu_us = ThreadCpuMicroseconds() - cpu_start;
-    window->pieces = CountOf(window->received, WM_APP_TOKEN);
-    window->reply = JoinPieces(window->received);
-    for (const Received& entry : window->received) {
-        if (entry.message != WM_APP_TOKEN) continue;
-        window->first_piece = entry.at;
-        break;
-    }
-    if (!done() || window->received.back().message != WM_APP_ERROR) return true;
-    if (error_expected) return false;
-    fprintf(stderr, "engine_bench: %s\n", window->received.back().text.c_str());
-    return false;
-}
-
-// One reply through a generation thread; returns its start time, the window has the rest.
-Clock::time_point EngineReply(Engine* engine, Window* window, const std::string& prompt, int32_t max_tokens,
-                              bool error_expected = false) {
-    window->received.clear();
-    auto* request = new GenerationRequest{window->hwnd, engine, prompt, nullptr, max_tokens};
-    const Clock::time_point start = Clock::now();
-    HANDLE thread = CreateThread(nullptr, 0, GenerationThread, request, 0, nullptr);
-    PumpUntilDone(window, error_expected);
-    WaitForSingleObject(thread, INFINITE);
-    CloseHandle(thread);
-    return start;
-}
-
-int32_t PromptTokensDecoded(Engine* engine) {
-    llama_synchronize(engine->ctx);
-    return llama_perf_context(engine->ctx).n_p_eval;
-}
-
-void StartCounting(Engine* engine) {
-    llama_synchronize(engine->ctx);
-    llama_perf_context_reset(engine->ctx);
-}
-
-// Loads model.gguf from `folder` through the engine's loader on a thread of its own.
-EnginePtr LoadThroughLoader(const std::filesystem::path& folder, Window* window) {
-    window->received.clear();
-    EnginePtr engine(new Engine);
-    const std::string narrow = folder.string() + "/";
-    struct LoadJob {
-        LoadRequest* request;
-        std::basic_string<WCHAR> folder;
-    } job{new LoadRequest{window->hwnd, engine.get()}, std::basic_string<WCHAR>(narrow.begin(), narrow.end())};
-    HANDLE loader = CreateThread(nullptr, 0, [](LPVOID parameter) -> DWORD {
-        auto* job = static_cast<LoadJob*>(parameter);
-        return LoadModelFromFolder(job->request, job->folder);
-    }, &job, 0, nullptr);
-    if (!loader) return nullptr;
-    const bool loaded = PumpUntilDone(window);
-    WaitForSingleObject(loader, INFINITE);
-    CloseHandle(loader);
-    return loaded ? std::move(engine) : nullptr;
-}
 
 bool MeasureEngine(const std::filesystem::path& folder, Figures* figures) {
     Window window;
@@ -271,43 +93,6 @@ bool MeasureEngine(const std::filesystem::path& folder, Figures* figures) {
     return true;
 }
 
-// Refusing pasted blobs, and a stop while a long prompt decodes.
-bool MeasureHostile(const std::filesystem::path& folder, Figures* figures) {
-    Window window;
-    window.hwnd = MakeRecordingWindow(&window.received);
-    if (!window.hwnd) return false;
-    {
-        EnginePtr engine = LoadThroughLoader(folder / "context-32k", &window);
-        if (!engine) return false;
-        for (int i = 0; i < kHostileCount; ++i) {
-            ChatHistory history;
-            AddUserMessage(history, HostileText(kHostileMessages[i]));
-            const Clock::time_point start = EngineReply(engine.get(), &window, BuildPrompt(history), -1, true);
-            if (window.received.empty() || window.received.back().message != WM_APP_ERROR) return false;
-            figures->refuse_ms[i] = Milliseconds(start, window.received.back().at);
-        }
-    }
-    // The stop arrives while the prompt's chunks decode.
-    EnginePtr engine = LoadThroughLoader(folder, &window);
-    if (!engine) return false;
-    std::atomic<bool> stop{false};
-    window.received.clear();
-    auto* request = new GenerationRequest{window.hwnd, engine.get(), PromptOfTokens(engine->vocab, kStoppedPromptTokens),
-                                          &stop, -1};
-    StartCounting(engine.get());
-    HANDLE thread = CreateThread(nullptr, 0, GenerationThread, request, 0, nullptr);
-    if (!thread) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(kStopAfterMs));
-    const Clock::time_point stopped = Clock::now();
-    stop.store(true);
-    PumpUntilDone(&window);
-    figures->stop_during_prompt_ms = Milliseconds(stopped, window.received.back().at);
-    WaitForSingleObject(thread, INFINITE);
-    CloseHandle(thread);
-    figures->stop_prompt_tokens_decoded = PromptTokensDecoded(engine.get());
-    DestroyWindow(window.hwnd);
-    return true;
-}
 
 // ---- the plain libllama loop ----
 
@@ -495,11 +280,6 @@ bool MeasureLoopShaped(const std::filesystem::path& folder, const LoopShape& sha
     return true;
 }
 
-double MedianOf(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 struct DecodeCost {
     double ms = 0;
     double page_faults = 0;  // minor faults of the whole process: fresh memory touched
@@ -608,28 +388,14 @@ bool MeasureHabits(const std::filesystem::path& folder, Figures* figures) {
     return true;
 }
 
-// Runs one side in a child process and reads its figures back.
-bool MeasureInChild(const std::function<bool(Figures*)>& measure, Figures* figures) {
-    int pipe_ends[2];
-    if (pipe(pipe_ends) != 0) return false;
-    fflush(stdout);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        close(pipe_ends[0]);
-        Figures own;
-        const bool ok = measure(&own);
-        rusage usage{};
-        getrusage(RUSAGE_SELF, &usage);
-        own.peak_rss_kb = usage.ru_maxrss;
-        if (ok && write(pipe_ends[1], &own, sizeof own) != static_cast<ssize_t>(sizeof own)) _exit(1);
-        _exit(ok ? 0 : 1);
-    }
-    close(pipe_ends[1]);
-    const bool got = read(pipe_ends[0], figures, sizeof *figures) == static_cast<ssize_t>(sizeof *figures);
-    close(pipe_ends[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return got && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+// Runs one side in a child process and reads its figures back, its peak memory among them.
+bool MeasureSide(const std::function<bool(Figures*)>& measure, Figures* figures) {
+    return MeasureInChild([&measure](void* result) {
+        Figures* own = static_cast<Figures*>(result);
+        const bool ok = measure(own);
+        own->peak_rss_kb = PeakResidentKb();
+        return ok;
+    }, figures, sizeof *figures);
 }
 
 // Each figure's median over the rounds (peak memory: the largest), so that one
@@ -661,12 +427,6 @@ Figures Median(std::vector<Figures> rounds) {
         median([](const Figures& f) { return f.one_token_fresh_thread_after_pause_ms; });
     result.one_token_same_thread_faults = median([](const Figures& f) { return f.one_token_same_thread_faults; });
     result.one_token_fresh_thread_faults = median([](const Figures& f) { return f.one_token_fresh_thread_faults; });
-    for (int i = 0; i < kHostileCount; ++i) {
-        result.refuse_ms[i] = median([i](const Figures& f) { return f.refuse_ms[i]; });
-    }
-    result.stop_during_prompt_ms = median([](const Figures& f) { return f.stop_during_prompt_ms; });
-    result.stop_prompt_tokens_decoded =
-        static_cast<int32_t>(median([](const Figures& f) { return f.stop_prompt_tokens_decoded; }));
     for (const Figures& round : rounds) result.peak_rss_kb = std::max(result.peak_rss_kb, round.peak_rss_kb);
     return result;
 }
@@ -684,31 +444,20 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::filesystem::path folder = argv[1];
-    std::filesystem::create_directories(folder);
-    if (!std::filesystem::exists(folder / "model.gguf")) {
-        printf("writing the benchmark model (32k vocabulary, 768 wide, 12 layers, F16)...\n");
-        if (!WriteBenchModel((folder / "model.gguf").string())) return 1;
-    }
-    if (!std::filesystem::exists(folder / "context-32k" / "model.gguf")) {
-        std::filesystem::create_directories(folder / "context-32k");
-        printf("writing the 32k-context model (32k vocabulary, thin)...\n");
-        if (!WriteContextModel((folder / "context-32k" / "model.gguf").string())) return 1;
-    }
+    if (!EnsureBenchModels(folder)) return 1;
     // Rounds alternate between the sides, so slow spells of the machine hit all of them.
-    std::vector<Figures> hostile_rounds(rounds);
     std::vector<Figures> engine_rounds(rounds);
     std::vector<Figures> habit_rounds(rounds);
     std::vector<std::vector<Figures>> shape_rounds(kShapeCount, std::vector<Figures>(rounds));
     for (int round = 0; round < rounds; ++round) {
-        bool ok = MeasureInChild([&folder](Figures* f) { return MeasureEngine(folder, f); }, &engine_rounds[round]) &&
-                  MeasureInChild([&folder](Figures* f) { return MeasureHabits(folder, f); }, &habit_rounds[round]) &&
-                  MeasureInChild([&folder](Figures* f) { return MeasureHostile(folder, f); }, &hostile_rounds[round]);
+        bool ok = MeasureSide([&folder](Figures* f) { return MeasureEngine(folder, f); }, &engine_rounds[round]) &&
+                  MeasureSide([&folder](Figures* f) { return MeasureHabits(folder, f); }, &habit_rounds[round]);
         for (int shape = 0; ok && shape < kShapeCount; ++shape) {
-            ok = MeasureInChild([&folder, shape](Figures* f) { return MeasureLoopShaped(folder, kLoopShapes[shape], f); },
-                                &shape_rounds[shape][round]);
+            ok = MeasureSide([&folder, shape](Figures* f) { return MeasureLoopShaped(folder, kLoopShapes[shape], f); },
+                             &shape_rounds[shape][round]);
         }
         if (!ok) {
-            fprintf(stderr, "engine_bench: a measurement failed\n");
+            fprintf(stderr, "engine bench: a measurement failed\n");
             return 1;
         }
     }
@@ -770,14 +519,5 @@ int main(int argc, char** argv) {
            habits.one_token_fresh_thread_ms - habits.one_token_same_thread_ms);
     printf("%-52s %10.0f vs %.0f on the same thread\n", "  page faults in that first decode",
            habits.one_token_fresh_thread_faults, habits.one_token_same_thread_faults);
-
-    // Hostile input: from the reply's start (or the stop) to its final message.
-    const Figures hostile = Median(hostile_rounds);
-    printf("\nhostile input (32k vocabulary, 32k context; the stop: the model above, 4096 context)\n");
-    for (int i = 0; i < kHostileCount; ++i) {
-        printf("%-52s %10.1f ms\n", kHostileMessages[i].name, hostile.refuse_ms[i]);
-    }
-    printf("%-52s %10.1f ms  (prompt tokens decoded: %d of %d)\n", "stop 200 ms into a 4000-token prompt, to its end",
-           hostile.stop_during_prompt_ms, hostile.stop_prompt_tokens_decoded, kStoppedPromptTokens);
     return 0;
 }

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Engine benchmark: bench/engine/run.sh <build dir> [rounds, default 3]. Writes the benchmark model
-# into the build folder on its first run and reuses it afterwards.
+# Engine benchmarks: bench/engine/run.sh <build dir> [rounds, default 3]. Writes the benchmark models
+# into the build folder on the first run and reuses them afterwards.
 set -euo pipefail
 build=${1:?usage: bench/engine/run.sh <build dir>}
-exec "$build/bench/engine/engine_bench" "$build/bench/engine/model" "${@:2}"
+"$build/bench/engine/engine_bench" "$build/bench/engine/model" "${@:2}"
+echo
+"$build/bench/engine/hostile_bench" "$build/bench/engine/model" "${@:2}"

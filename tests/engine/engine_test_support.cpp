@@ -8,6 +8,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "test_limits.h"
+
 TempFolder::TempFolder() {
     std::string pattern = (std::filesystem::temp_directory_path() / "velkin-engine-XXXXXX").string();
     if (!mkdtemp(pattern.data())) ADD_FAILURE() << "cannot make a temporary folder";
@@ -59,7 +61,12 @@ void MessageLog::Drain() {
 void RunOnThread(LPTHREAD_START_ROUTINE routine, void* parameter) {
     HANDLE thread = CreateThread(nullptr, 0, routine, parameter, 0, nullptr);
     ASSERT_NE(thread, nullptr);
-    WaitForSingleObject(thread, INFINITE);
+    if (WaitForSingleObject(thread, static_cast<DWORD>(EventLimitMs())) != WAIT_OBJECT_0) {
+        // The worker cannot be stopped and still uses what the test owns: the case's process ends here.
+        ADD_FAILURE() << "the worker did not end within " << EventLimitMs() << " ms";
+        fflush(stdout);
+        _exit(1);
+    }
     CloseHandle(thread);
 }
 

@@ -38,7 +38,8 @@ struct MessageLog {
     void PumpOne();
 };
 
-// Runs `routine(parameter)` on a thread of its own and waits for it to return.
+// Runs `routine(parameter)` on a thread of its own and waits for it to return;
+// one that runs past the event limit fails the test and ends its process.
 void RunOnThread(LPTHREAD_START_ROUTINE routine, void* parameter);
 
 // A tiny model written into `folder` as model.gguf.

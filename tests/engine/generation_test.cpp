@@ -286,12 +286,12 @@ TEST(Generation, TheCheapRefusalNeverRefusesAPromptThatFits) {
     model.pieces.insert(model.pieces.end(),
                         {"he", "ll", "hell", "hello", "\xE2\x96\x81", "\xE2\x96\x81\xE2\x96\x81", "\xC3\xA9t\xC3\xA9"});
     EnginePtr engine = LoadEngine(model);
-    ASSERT_FALSE(engine->prompt_bound.pieces.empty());
-    EXPECT_EQ(FewestTokens(engine->prompt_bound.pieces, "hello"), 1);
+    ASSERT_FALSE(engine->prompt_bound.piece_ends.empty());
+    EXPECT_EQ(FewestPromptTokens(engine->prompt_bound, "hello"), 1);
     // No chain of merges gives "\xC3\xA9t\xC3\xA9", so a text of it is counted by its
     // characters: a prompt spelled with such tokens is refused by the count, not
     // after seconds of tokenising.
-    EXPECT_EQ(FewestTokens(engine->prompt_bound.pieces, "\xC3\xA9t\xC3\xA9"), 3);
+    EXPECT_EQ(FewestPromptTokens(engine->prompt_bound, "\xC3\xA9t\xC3\xA9"), 3);
     std::string unreachable;
     for (int i = 0; i < 200; ++i) unreachable += "\xC3\xA9t\xC3\xA9";
     EXPECT_TRUE(PromptCannotFit(engine->prompt_bound, PromptWithMessage(unreachable), 512));
@@ -305,7 +305,7 @@ TEST(Generation, TheCheapRefusalNeverRefusesAPromptThatFits) {
     for (const std::string& text : texts) {
         const std::string prompt = PromptWithMessage(text);
         const int32_t n_tokens = CountTokens(*engine, prompt);
-        EXPECT_LE(FewestTokens(engine->prompt_bound.pieces, prompt), n_tokens) << text;
+        EXPECT_LE(FewestPromptTokens(engine->prompt_bound, prompt), n_tokens) << text;
         if (n_tokens < 512) {
             EXPECT_EQ(CountOf(Reply(engine.get(), prompt, 1), WM_APP_GEN_DONE), 1) << text;
         }
@@ -319,42 +319,6 @@ TEST(Generation, TheCheapRefusalNeverRefusesAPromptThatFits) {
     EXPECT_EQ(MessagesOf(Reply(engine.get(), prompt, 1)), (std::vector<UINT>{WM_APP_TOKEN, WM_APP_GEN_DONE}));
 }
 
-TEST(PromptBound, CountsTheFewestTokensAndRefusesOnlyWhatCannotFit) {
-    PromptBound bound;
-    for (int byte = 0; byte < 256; ++byte) bound.pieces.push_back(std::string(1, static_cast<char>(byte)));
-    const std::string two_replacements = "\xEF\xBF\xBD\xEF\xBF\xBD";  // a token of byte-level vocabularies
-    bound.pieces.insert(bound.pieces.end(), {"ab", "abc", two_replacements});
-    std::sort(bound.pieces.begin(), bound.pieces.end());
-    const struct {
-        std::string text;
-        int64_t fewest;
-    } counts[] = {
-        // valid
-        {"", 0}, {"abcab", 2}, {"ababab", 3}, {"xabcx", 3}, {two_replacements, 1},
-        // a character no piece spells is still one token at least
-        {"\xC3\xA9", 1}, {"\xF0\x9F\x98\x80", 1},
-        // hostile: a cut character (its lead byte's length, as the tokeniser reads it), stray bytes, a run
-        {"\xF0\x9F", 1}, {"\xFF\xFF\xFF", 3}, {std::string(1000, 'a'), 1000},
-    };
-    for (const auto& c : counts) EXPECT_EQ(FewestTokens(bound.pieces, c.text), c.fewest) << c.text;
-
-    const struct {
-        std::string prompt;
-        bool replaces_broken_utf8;
-        bool cannot_fit;  // in 2 tokens
-    } fits[] = {
-        {"abcab", false, false}, {"abcabcabc", false, true}, {"zzz", false, true}, {"", false, false},
-        {std::string(10 << 20, 'a'), false, true}, {std::string(10 << 20, 'a'), true, true},
-        // Byte-level BPE spells each broken byte as U+FFFD and may join two in one token.
-        {"\xFF\xFF\xFF", false, true}, {"\xFF\xFF\xFF", true, false}, {"\xED\xA0\x80x", true, false},
-    };
-    for (const auto& c : fits) {
-        bound.replaces_broken_utf8 = c.replaces_broken_utf8;
-        EXPECT_EQ(PromptCannotFit(bound, c.prompt, 2), c.cannot_fit) << c.prompt.substr(0, 20);
-    }
-    EXPECT_FALSE(PromptCannotFit(PromptBound{}, std::string(10 << 20, 'a'), 2)) << "no pieces, no bound";
-}
-
 TEST(Generation, AVocabularyThatStripsSpacesHasNoCheapRefusal) {
     // Phi-3 vocabularies strip the spaces after their special tokens, so a long
     // run of them may cost nothing: only tokenising can tell.
@@ -363,9 +327,9 @@ TEST(Generation, AVocabularyThatStripsSpacesHasNoCheapRefusal) {
     model.pieces.push_back("<|endoftext|>");  // a token the library looks for in such vocabularies
     model.header_str = {{"general.name", "phi3 tiny"}};
     EnginePtr engine = LoadEngine(model);
-    EXPECT_TRUE(engine->prompt_bound.pieces.empty());
+    EXPECT_TRUE(engine->prompt_bound.piece_ends.empty());
     EnginePtr plain = LoadEngine(ScriptedReply("ok"));
-    EXPECT_FALSE(plain->prompt_bound.pieces.empty());
+    EXPECT_FALSE(plain->prompt_bound.piece_ends.empty());
     const std::string prompt = "<|im_start|>user\nHi<|im_end|>" + std::string(3000, ' ') + "<|im_start|>assistant\n";
     ASSERT_LT(CountTokens(*engine, prompt), 512);
     EXPECT_EQ(JoinPieces(Reply(engine.get(), prompt)), "ok");

@@ -116,11 +116,20 @@ TEST(ModelLoader, HeaderValuesTheLibraryAssertsOnAreRefusedAndLogged) {
         std::vector<std::pair<std::string, uint32_t>> u32;
         std::vector<std::pair<std::string, std::string>> str;
         const char* log_line;  // null: the file loads
+        const char* architecture = "llama";
+        std::vector<std::pair<std::string, std::vector<int8_t>>> bool_array = {};
     };
+    const std::string kHunyuan = "hunyuan-dense";
     const Case cases[] = {
         // valid
         {{}, {{"llama.rope.scaling.type", "none"}}, nullptr},
+        {{}, {{"llama.rope.scaling.type", "linear"}}, nullptr},
+        {{}, {{"llama.rope.scaling.type", "yarn"}}, nullptr},
+        {{}, {{"llama.rope.scaling.type", "longrope"}}, nullptr},
         {{{"llama.expert_count", 0}, {"llama.expert_used_count", 0}}, {}, nullptr},
+        // hunyuan: the library reads an expert count of 1 or less as none, and uses none
+        {{{kHunyuan + ".expert_count", 1}}, {}, nullptr, "hunyuan-dense"},
+        {{{kHunyuan + ".expert_count", 0}, {kHunyuan + ".expert_used_count", 3}}, {}, nullptr, "hunyuan-dense"},
         // hostile: values that make the library abort the process
         {{{"llama.block_count", 0xFFFFFFFFu}}, {},
          "velkin: model.gguf refused: llama.block_count is 4294967295; 1 to 512 layers are supported"},
@@ -145,12 +154,27 @@ TEST(ModelLoader, HeaderValuesTheLibraryAssertsOnAreRefusedAndLogged) {
          "velkin: model.gguf refused: llama.expert_group_count is 2; a model without experts has no groups"},
         {{}, {{"llama.rope.scaling.type", "sideways"}},
          "velkin: model.gguf refused: llama.rope.scaling.type is \"sideways\"; none, linear, yarn or longrope is supported"},
+        {{}, {}, "velkin: model.gguf refused: llama.expert_used_count is 1; more than the 0 experts", "llama",
+         {{"llama.expert_used_count", {1}}}},
+        {{{kHunyuan + ".expert_count", 1}, {kHunyuan + ".expert_group_count", 1}}, {},
+         "velkin: model.gguf refused: hunyuan-dense.expert_group_count is 1; a model without experts has no groups",
+         "hunyuan-dense"},
+        {{{"llama.expert_count", 1}}, {},
+         "velkin: model.gguf refused: llama.expert_used_count is 0; a model with experts must use some"},
+        {{{"wavtokenizer-dec.context_length", 64}, {"wavtokenizer-dec.embedding_length", 64},
+          {"wavtokenizer-dec.block_count", 1}, {"wavtokenizer-dec.features_length", 64},
+          {"wavtokenizer-dec.posnet.embedding_length", 64}, {"wavtokenizer-dec.posnet.block_count", 2},
+          {"wavtokenizer-dec.convnext.embedding_length", 64}, {"wavtokenizer-dec.convnext.block_count", 1}},
+         {{"general.architecture", "wavtokenizer-dec"}},
+         "velkin: model.gguf refused: wavtokenizer-dec.posnet.block_count is 2; more than the 1 layers"},
     };
     for (const Case& c : cases) {
-        const std::string name = c.log_line ? c.log_line : "valid";
+        const std::string name = c.log_line ? c.log_line : std::string("valid ") + c.architecture;
         TinyModel model = ScriptedReply("ok");
+        model.architecture = c.architecture;
         model.header_u32 = c.u32;
         model.header_str = c.str;
+        model.header_bool_array = c.bool_array;
         TempFolder folder;
         PlaceModel(folder, model);
         EnginePtr engine(new Engine);

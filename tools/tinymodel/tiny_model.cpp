@@ -30,6 +30,9 @@ constexpr int32_t kTypeUnknown = 2;
 constexpr int32_t kTypeControl = 3;
 constexpr int32_t kTypeByte = 6;
 
+constexpr char kHunyuanDense[] = "hunyuan-dense";
+constexpr int kHeadWidth = 64;
+
 struct Vocabulary {
     std::vector<std::string> texts;
     std::vector<int32_t> types;
@@ -135,6 +138,10 @@ bool CheckModel(const TinyModel& model, std::string* error) {
         *error = "layers must be at least 1; n_ff a multiple of 64; padding and context not negative";
         return false;
     }
+    if (model.architecture != "llama" && model.architecture != kHunyuanDense) {
+        *error = "the architecture must be llama or hunyuan-dense";
+        return false;
+    }
     return true;
 }
 
@@ -184,16 +191,17 @@ int SlotOfPiece(int index) { return index == kTinyAfterPrompt ? kAfterPromptSlot
 int32_t TokenOfTarget(int to) { return to == kTinyEnd ? kTinyImEndToken : TinyPieceToken(to); }
 
 void WriteHyperParameters(gguf_context* gguf, const TinyModel& model, int n_embd, int n_ff) {
-    gguf_set_val_str(gguf, "general.architecture", "llama");
+    const std::string arch = model.architecture + ".";
+    gguf_set_val_str(gguf, "general.architecture", model.architecture.c_str());
     gguf_set_val_str(gguf, "general.name", "velkin tiny model");
-    gguf_set_val_u32(gguf, "llama.context_length", model.n_ctx_train);
-    gguf_set_val_u32(gguf, "llama.embedding_length", n_embd);
-    gguf_set_val_u32(gguf, "llama.block_count", model.n_layer);
-    gguf_set_val_u32(gguf, "llama.feed_forward_length", n_ff);
-    gguf_set_val_u32(gguf, "llama.attention.head_count", n_embd / 64);
-    gguf_set_val_u32(gguf, "llama.attention.head_count_kv", n_embd / 64);
-    gguf_set_val_f32(gguf, "llama.attention.layer_norm_rms_epsilon", 1e-5f);
-    gguf_set_val_f32(gguf, "llama.rope.freq_base", 10000.0f);
+    gguf_set_val_u32(gguf, (arch + "context_length").c_str(), model.n_ctx_train);
+    gguf_set_val_u32(gguf, (arch + "embedding_length").c_str(), n_embd);
+    gguf_set_val_u32(gguf, (arch + "block_count").c_str(), model.n_layer);
+    gguf_set_val_u32(gguf, (arch + "feed_forward_length").c_str(), n_ff);
+    gguf_set_val_u32(gguf, (arch + "attention.head_count").c_str(), n_embd / kHeadWidth);
+    gguf_set_val_u32(gguf, (arch + "attention.head_count_kv").c_str(), n_embd / kHeadWidth);
+    gguf_set_val_f32(gguf, (arch + "attention.layer_norm_rms_epsilon").c_str(), 1e-5f);
+    gguf_set_val_f32(gguf, (arch + "rope.freq_base").c_str(), 10000.0f);
     gguf_set_val_u32(gguf, "general.file_type", model.weight_type == TinyWeightType::F32 ? 0
                                               : model.weight_type == TinyWeightType::F16 ? 1 : 7);
 }
@@ -274,7 +282,8 @@ bool WriteTinyModel(const TinyModel& model, const std::string& path, std::string
 
     // Tensors
     TensorStore store;
-    const size_t n_tensors = 3 + 9 * static_cast<size_t>(model.n_layer);
+    const bool head_norms = model.architecture == kHunyuanDense;
+    const size_t n_tensors = 3 + (head_norms ? 11 : 9) * static_cast<size_t>(model.n_layer);
     ggml_init_params params = {n_tensors * ggml_tensor_overhead() + 1024, nullptr, true};
     store.meta = ggml_init(params);
     gguf_context* gguf = gguf_init_empty();
@@ -287,6 +296,9 @@ bool WriteTinyModel(const TinyModel& model, const std::string& path, std::string
     WriteVocabulary(gguf, model, vocab);
     for (const auto& [key, value] : model.header_u32) gguf_set_val_u32(gguf, key.c_str(), value);
     for (const auto& [key, value] : model.header_str) gguf_set_val_str(gguf, key.c_str(), value.c_str());
+    for (const auto& [key, values] : model.header_bool_array) {
+        gguf_set_arr_data(gguf, key.c_str(), GGUF_TYPE_BOOL, values.data(), values.size());
+    }
     AddTensor(&store, gguf, "token_embd.weight", weight_type, n_embd, n_vocab, embedding.data());
     AddTensor(&store, gguf, "output_norm.weight", GGML_TYPE_F32, n_embd, 1, ones.data());
     AddTensor(&store, gguf, "output.weight", weight_type, n_embd, n_vocab, output.data());
@@ -295,6 +307,10 @@ bool WriteTinyModel(const TinyModel& model, const std::string& path, std::string
         AddTensor(&store, gguf, blk + "attn_norm.weight", GGML_TYPE_F32, n_embd, 1, ones.data());
         for (const char* name : {"attn_q.weight", "attn_k.weight", "attn_v.weight", "attn_output.weight"}) {
             AddTensor(&store, gguf, blk + name, weight_type, n_embd, n_embd, nullptr);
+        }
+        if (head_norms) {
+            AddTensor(&store, gguf, blk + "attn_q_norm.weight", GGML_TYPE_F32, kHeadWidth, 1, ones.data());
+            AddTensor(&store, gguf, blk + "attn_k_norm.weight", GGML_TYPE_F32, kHeadWidth, 1, ones.data());
         }
         AddTensor(&store, gguf, blk + "ffn_norm.weight", GGML_TYPE_F32, n_embd, 1, ones.data());
         AddTensor(&store, gguf, blk + "ffn_gate.weight", weight_type, n_embd, n_ff, nullptr);

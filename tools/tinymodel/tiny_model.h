@@ -41,10 +41,14 @@ struct TinyModel {
     int32_t n_vocab_padding = 0;  // extra unused tokens, to reach a realistic vocabulary
     TinyWeightType weight_type = TinyWeightType::F32;
     TinyVocabulary vocabulary = TinyVocabulary::SentencePiece;
+    // "llama", or "hunyuan-dense": the same network with per-head query and key
+    // norms, an architecture whose expert counts the library reads its own way.
+    std::string architecture = "llama";
     // Header values written over (or beside) the usual ones, e.g. a layer count
     // that disagrees with the tensors, for files a loader must refuse.
     std::vector<std::pair<std::string, uint32_t>> header_u32;
     std::vector<std::pair<std::string, std::string>> header_str;
+    std::vector<std::pair<std::string, std::vector<int8_t>>> header_bool_array;  // 0 false, else true
 };
 
 // A reply of `text`, one byte per token, then end of generation.
