@@ -77,6 +77,11 @@ void BuildSampler(Engine* engine);
 // new chat. UI thread, while no worker uses the engine. Accepts null.
 void ResetEngine(Engine* engine);
 
+// Frees the sampler, the context and the model and marks the engine not
+// ready; the backend and the engine stay. Whichever thread owns the engine.
+// Accepts null.
+void FreeEngineHandles(Engine* engine);
+
 // Frees every library object the engine holds, the backend when it was loaded,
 // and the engine itself. UI thread, no worker running. Accepts null.
 void ShutdownEngine(Engine* engine);

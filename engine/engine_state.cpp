@@ -33,8 +33,9 @@ void ResetEngine(Engine* engine) {
     BuildSampler(engine);
 }
 
-void ShutdownEngine(Engine* engine) {
+void FreeEngineHandles(Engine* engine) {
     if (!engine) return;
+    engine->ready = false;
     if (engine->sampler) {
         llama_sampler_free(engine->sampler);
         engine->sampler = nullptr;
@@ -48,10 +49,13 @@ void ShutdownEngine(Engine* engine) {
         llama_model_free(engine->model);
         engine->model = nullptr;
     }
-    if (engine->ready) {
-        llama_backend_free();  // the loader already freed it when the load failed
-        engine->ready = false;
-    }
+}
+
+void ShutdownEngine(Engine* engine) {
+    if (!engine) return;
+    const bool loaded = engine->ready;
+    FreeEngineHandles(engine);
+    if (loaded) llama_backend_free();  // the loader already freed it when the load failed
     engine->n_past = 0;
     engine->cached_tokens.clear();
     engine->cached_tokens.shrink_to_fit();

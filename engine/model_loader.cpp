@@ -47,15 +47,7 @@ DWORD WINAPI ModelLoadThread(LPVOID parameter) {
     } catch (...) {
         // Nothing may leave the thread: an exception (out of memory, the library)
         // ends the load as a failed one, with the engine left unloaded.
-        Engine* engine = request->engine;
-        engine->ready = false;
-        llama_sampler_free(engine->sampler);
-        engine->sampler = nullptr;
-        llama_free(engine->ctx);
-        engine->ctx = nullptr;
-        engine->vocab = nullptr;
-        llama_model_free(engine->model);
-        engine->model = nullptr;
+        FreeEngineHandles(request->engine);
         llama_backend_free();
         return FailLoad(request, kModelUnusableText);
     }

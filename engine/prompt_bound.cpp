@@ -15,7 +15,6 @@ namespace {
 
 constexpr std::string_view kEscapedSpace = "\xE2\x96\x81";  // U+2581: how SentencePiece writes a space
 constexpr size_t kLongestCharacter = 4;  // bytes of a UTF-8 character at most
-constexpr size_t kPieceBufferBytes = 256;
 
 // Bytes of the UTF-8 character that `lead` starts; 1 for a byte that starts none.
 size_t CharacterLength(unsigned char lead) {
@@ -242,10 +241,7 @@ PromptBound MakePromptBound(const llama_model* model, const llama_vocab* vocab) 
             return {};  // BPE over spaces written as U+2581, not over bytes
         }
         if (!given[token]) continue;
-        char buffer[kPieceBufferBytes];
-        const int32_t length = llama_token_to_piece(vocab, token, buffer, sizeof buffer, 0, true);
-        const std::string longer = length < 0 ? TokenPiece(vocab, token, true) : std::string();
-        const std::string_view piece = length < 0 ? std::string_view(longer) : std::string_view(buffer, std::max(length, 0));
+        const std::string piece = TokenPiece(vocab, token, true);
         const size_t start = texts.size();
         if (sentence_piece) {
             AppendWithSpaces(piece, &texts);
