@@ -6,3 +6,5 @@ build=${1:?usage: bench/engine/run.sh <build dir>}
 "$build/bench/engine/engine_bench" "$build/bench/engine/model" "${@:2}"
 echo
 "$build/bench/engine/hostile_bench" "$build/bench/engine/model" "${@:2}"
+echo
+"$build/bench/engine/busy_bench" "$build/bench/engine/model" "${@:2}"

@@ -144,6 +144,13 @@ bool Launch(AppSession* session, bool with_display, std::string* error) {
         setenv("XDG_CACHE_HOME", (session->folder + "xdg-cache").c_str(), 1);
         // Idle decoding threads sleep instead of spinning, so parallel tests share the CPU.
         setenv("OMP_WAIT_POLICY", "PASSIVE", 1);
+        for (const auto& [name, value] : session->environment) {
+            if (value.empty()) {
+                unsetenv(name.c_str());
+            } else {
+                setenv(name.c_str(), value.c_str(), 1);
+            }
+        }
         if (!with_display) {
             unsetenv("DISPLAY");
             unsetenv("WAYLAND_DISPLAY");

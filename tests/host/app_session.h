@@ -8,6 +8,8 @@
 #include <sys/types.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 struct TestHookClient;
 
@@ -17,6 +19,9 @@ struct AppSession {
     std::string hook_socket;   // the hook's socket, inside `folder`
     pid_t pid = -1;
     TestHookClient* client = nullptr;  // connected to the hook, or null
+    // Set in the program's environment after the session's own variables; an
+    // empty value removes the variable.
+    std::vector<std::pair<std::string, std::string>> environment;
 };
 
 // Makes a fresh folder for `name` below the build tree and copies `program`

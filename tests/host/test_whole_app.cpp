@@ -325,6 +325,59 @@ TEST_F(WholeApp, NoWindowEndsWithItsMessageAndExitCodeOne) {
     EXPECT_NE(stat((session.folder + "velkin.log").c_str(), &log_info), 0) << "no window, yet the model loaded";
 }
 
+// The OpenMP runtime prints the wait it read as it loads (OMP_DISPLAY_ENV), once
+// per start of the process: the spin counts it printed, in order.
+std::vector<std::string> DisplayedSpinCounts(const std::string& shown) {
+    std::vector<std::string> counts;
+    const std::string key = "GOMP_SPINCOUNT = '";
+    for (size_t at = shown.find(key); at != std::string::npos; at = shown.find(key, at + 1)) {
+        const size_t start = at + key.size();
+        counts.push_back(shown.substr(start, shown.find('\'', start) - start));
+    }
+    return counts;
+}
+
+struct OpenMpWaitCase {
+    const char* name;
+    const char* wait_policy;  // the user's, or "" for none
+    const char* spin_count;   // the user's, or "" for none
+    std::vector<std::string> spin_counts_read;  // by each start of the process; "short": the program's own
+};
+
+// Started from a desktop, with no wait of the user's, the program's decoding
+// threads must not spin for long (beside busy programs that slows replies tens
+// of times); a wait the user set stands, and the program starts only once.
+TEST_F(WholeApp, TheLibraryWaitsBrieflyUnlessTheUserChoseAWait) {
+    const OpenMpWaitCase cases[] = {
+        {"a plain desktop environment", "", "", {"300000", "short"}},
+        {"the user's wait policy", "ACTIVE", "", {"30000000000"}},
+        {"the user's passive wait", "PASSIVE", "", {"0"}},
+        {"the user's spin count", "", "12345", {"12345"}},
+    };
+    for (const OpenMpWaitCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(Prepare(VELKIN_APP));
+        session.environment = {{"OMP_WAIT_POLICY", c.wait_policy}, {"GOMP_SPINCOUNT", c.spin_count},
+                               {"OMP_DISPLAY_ENV", "VERBOSE"}};
+        std::string error;
+        ASSERT_TRUE(StartAppWithoutDisplay(&session, &error)) << error;
+        EXPECT_EQ(WaitForExit(&session, kLimitMs), 1);
+        const std::string shown = ReadFileBytes(session.folder + "stderr.txt");
+        EXPECT_NE(shown.find("Failed to create the application window."), std::string::npos) << shown;
+        const std::vector<std::string> counts = DisplayedSpinCounts(shown);
+        ASSERT_EQ(counts.size(), c.spin_counts_read.size()) << shown;
+        for (size_t i = 0; i < counts.size(); ++i) {
+            if (c.spin_counts_read[i] == "short") {
+                EXPECT_LE(std::stoll(counts[i]), 10000) << shown;
+            } else {
+                EXPECT_EQ(counts[i], c.spin_counts_read[i]) << shown;
+            }
+        }
+        EndSession(&session);
+        RemoveAppFolder(&session);
+    }
+}
+
 struct BadModelCase {
     const char* name;
     const char* kind;  // "none", "truncated", "text", "folder"
