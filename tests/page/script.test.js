@@ -385,6 +385,38 @@ describe('sending and the keyboard', () => {
     assert.deepEqual(await posted(page), ['{"type":"new_chat"}']);
   });
 
+  // The host starts generating on a send and then ignores New Chat, so the
+  // reply would stream into the conversation the user meant to leave.
+  const sendAnswers = [
+    ['the reply starts and ends', [{ type: 'assistant_start' }, { type: 'gen_done', stopped: false }]],
+    ['the reply cannot start', [{ type: 'error', text: 'Could not start generation thread.' }]],
+  ];
+  for (const [name, answer] of sendAnswers) {
+    it('New Chat is disabled from a send until the host answers it: ' + name, async () => {
+      const page = await fresh();
+      await greet(page);
+      await page.fill('#input', 'question');
+      await page.press('#input', 'Enter');
+      await page.keyboard.press('Control+n');
+      assert.deepEqual(await posted(page), ['{"type":"send","text":"question"}']);
+      assert.deepEqual(await controls(page), { ...IDLE, newChat: false });
+      await host(page, ...answer);
+      assert.deepEqual(await controls(page), IDLE);
+      await page.keyboard.press('Control+n');
+      assert.equal((await posted(page)).at(-1), '{"type":"new_chat"}');
+    });
+  }
+
+  it('after a failed load a send leaves New Chat enabled, as no answer comes', async () => {
+    const page = await fresh();
+    await host(page, { type: 'error', text: 'Could not find model.gguf.' });
+    await page.fill('#input', 'question');
+    await page.press('#input', 'Enter');
+    assert.deepEqual(await controls(page), IDLE);
+    await page.click('#new-chat-btn');
+    assert.equal((await posted(page)).at(-1), '{"type":"new_chat"}');
+  });
+
   it('Stop posts stop and changes nothing by itself', async () => {
     const page = await fresh();
     await greet(page);
