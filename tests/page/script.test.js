@@ -56,7 +56,6 @@ describe('start and host messages', () => {
     await host(page, { type: 'status', state: '', text: 'Stopping…' });
     assert.deepEqual(await pill(page), { dot: '', text: 'Stopping…' });
     await host(page, { type: 'token', text: '!' });
-    assert.deepEqual(await pill(page), { dot: 'generating', text: 'Generating… 3 tok' });
     assert.deepEqual(await controls(page), GENERATING);
 
     await host(page, { type: 'gen_done', stopped: true });
@@ -383,6 +382,22 @@ describe('sending and the keyboard', () => {
     await host(page, { type: 'assistant_start' });
     assert.equal(await press(false), true);
     assert.deepEqual(await posted(page), ['{"type":"new_chat"}']);
+  });
+
+  // The engine may already have sampled tokens when Stop reaches it.
+  it('after Stop the pill says Stopping… until the reply ends, whatever tokens still arrive', async () => {
+    const page = await fresh();
+    await greet(page);
+    await host(page, { type: 'assistant_start' }, { type: 'token', text: 'Hi' });
+    await page.click('#stop-btn');
+    await host(page, { type: 'status', state: '', text: 'Stopping…' }, { type: 'token', text: ' there' }, { type: 'token', text: '!' });
+    assert.deepEqual(await pill(page), { dot: '', text: 'Stopping…' });
+    await host(page, { type: 'gen_done', stopped: true });
+    assert.deepEqual(await pill(page), { dot: '', text: 'Stopped' });
+    assert.equal((await rows(page)).at(-1).text, 'Hi there!');
+
+    await host(page, { type: 'assistant_start' }, { type: 'token', text: 'next' });
+    assert.deepEqual(await pill(page), { dot: 'generating', text: 'Generating… 1 tok' });
   });
 
   // The host starts generating on a send and then ignores New Chat, so the
