@@ -229,6 +229,69 @@ describe('copy', () => {
     }
   });
 
+  // A real press (mouse down, live renders arriving, mouse up) while a reply
+  // streams: each render rebuilds the bubble, and following the reply to the
+  // bottom moves an earlier reply's button from under the pointer.
+  describe('a press on Copy while a reply streams', () => {
+    async function streamingPage() {
+      const { page } = await openPage(env, { clock: true });
+      await stubClipboard(page, 'accepts', true);
+      await greet(page);
+      return page;
+    }
+    const liveTokens = async (page, text) => {
+      await host(page, { type: 'token', text });
+      await page.clock.runFor(100);
+    };
+    // Presses the button, lets the renders of the given tokens arrive, and
+    // releases; reports whether the button moved or was rebuilt meanwhile.
+    async function pressAcross(page, selector, tokens) {
+      await finishRowEntrances(page);
+      const button = page.locator(selector);
+      const box = await button.boundingBox();
+      await page.evaluate((sel) => { window.__pressed = document.querySelector(sel); }, selector);
+      await page.mouse.move(box.x + box.width / 2, box.y + box.height / 2);
+      await page.mouse.down();
+      for (const text of tokens) await liveTokens(page, text);
+      const after = await page.evaluate((sel) => {
+        const pressed = window.__pressed;
+        return { rebuilt: !pressed.isConnected, top: pressed.getBoundingClientRect().top };
+      }, selector);
+      await page.mouse.up();
+      await page.clock.runFor(1);
+      return { rebuilt: after.rebuilt, moved: after.top !== box.y };
+    }
+
+    it('copies a closed block of the streaming reply although renders rebuild it', async () => {
+      const page = await streamingPage();
+      await host(page, { type: 'assistant_start' });
+      await liveTokens(page, 'Run:\n```sh\nmake <all> && echo ok\n```\n');
+      const change = await pressAcross(page, '.copy-btn', ['Then ', 'more ', 'text.']);
+      assert.equal(change.rebuilt, true);
+      assert.deepEqual((await copies(page)).clipboard, ['make <all> && echo ok']);
+    });
+
+    it('copies an earlier reply\'s block while the streaming reply scrolls it away', async () => {
+      const page = await streamingPage();
+      await reply(page, 'Earlier:\n```py\nprint("<x>")\n```');
+      await host(page, { type: 'assistant_start' });
+      await liveTokens(page, 'Now ');
+      const change = await pressAcross(page, '.copy-btn', ['a\n\n'.repeat(8), 'b\n\n'.repeat(8)]);
+      assert.deepEqual(change, { rebuilt: false, moved: true });
+      assert.deepEqual((await copies(page)).clipboard, ['print("<x>")']);
+      assert.deepEqual(await button(page), { text: 'Copied!', copied: true });
+    });
+
+    it('a Copy button reached with the keyboard copies once on Enter', async () => {
+      const page = await streamingPage();
+      await reply(page, '```sh\nls\n```');
+      await page.focus('.copy-btn');
+      await page.keyboard.press('Enter');
+      await page.clock.runFor(1);
+      assert.deepEqual((await copies(page)).clipboard, ['ls']);
+    });
+  });
+
   it('copies the plain code of a highlighted block', async () => {
     const page = await copyPage('accepts', true);
     assert.ok(await page.evaluate(() => document.querySelector('.code-block code span') !== null));

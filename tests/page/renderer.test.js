@@ -26,6 +26,25 @@ const openBlock = (label, code) =>
   '<div class="code-block"><div class="code-header"><span class="code-lang">' + label +
   '</span><span class="code-streaming">writing…</span></div><pre><code class="hljs">' + code + '</code></pre></div>';
 
+// The first of the replies whose display lacks one of its words, with the
+// words it lacks; null when every word shows.
+async function firstLostWord(replies) {
+  return page.evaluate((list) => {
+    const box = document.createElement('div');
+    for (const { text, words } of list) {
+      box.innerHTML = renderMarkdown(text);
+      const lost = words.filter((word) => !box.textContent.includes(word));
+      if (lost.length) return { text, lost };
+    }
+    return null;
+  }, replies);
+}
+
+// The same pseudo-random numbers at every run.
+function randomNumbers(seed) {
+  return () => { seed = (seed * 1103515245 + 12345) & 0x7fffffff; return seed; };
+}
+
 function checkTable(cases) {
   for (const [name, input, expected] of cases) {
     it(name, async () => { assert.equal(await render(input), expected, JSON.stringify(input)); });
@@ -61,15 +80,99 @@ describe('blocks', () => {
     ['underscores are no rule', '___', '<p>___</p>'],
     ['=== continues a paragraph', 'para\n===', '<p>para<br>===</p>'],
     ['--- after a paragraph is a rule', 'para\n---', '<p>para</p><hr>'],
-    ['table keeps ragged rows', '| a | b |\n|:--|--:|\n| 1 | 2 | 3 |\n| x |',
-      '<table><thead><tr><th>a</th><th>b</th></tr></thead><tbody><tr><td>1</td><td>2</td><td>3</td></tr><tr><td>x</td></tr></tbody></table>'],
-    ['rows before their separator are paragraphs', '| a | b |\n| c | d |', '<p>| a | b |</p><p>| c | d |</p>'],
-    ['a lone "|" second row makes an empty table', '| a | b |\n|', '<table><thead><tr><th>a</th><th>b</th></tr></thead><tbody></tbody></table>'],
-    ['outer empty cells', '||x||\n|---|---|---|', '<table><thead><tr><th></th><th>x</th><th></th></tr></thead><tbody></tbody></table>'],
-    ['single row is a paragraph', '|a|', '<p>|a|</p>'],
-    ['paragraph ends before a table', 'intro\n| a | b |\n|---|---|\n| 1 | 2 |',
-      '<p>intro</p><table><thead><tr><th>a</th><th>b</th></tr></thead><tbody><tr><td>1</td><td>2</td></tr></tbody></table>'],
   ]);
+});
+
+// A second row makes a table only when it is a separator row; rows that make
+// no table show as typed, so no text a reply holds goes missing.
+describe('tables', () => {
+  const table = (head, body) => '<table><thead><tr>' + head.map((c) => '<th>' + c + '</th>').join('') +
+    '</tr></thead><tbody>' + body.map((row) => '<tr>' + row.map((c) => '<td>' + c + '</td>').join('') + '</tr>').join('') +
+    '</tbody></table>';
+  const paras = (...rows) => rows.map((row) => '<p>' + row + '</p>').join('');
+
+  describe('tables that stay tables', () => {
+    checkTable([
+      ['closing "|" on every line', '| Name | Age |\n|------|-----|\n| Ann | 31 |\n| Bo | 4 |',
+        table(['Name', 'Age'], [['Ann', '31'], ['Bo', '4']])],
+      ['no closing "|" on any line', '| Name | Age\n|------|-----\n| Ann | 31', table(['Name', 'Age'], [['Ann', '31']])],
+      ['alignment colons and spaces in the separator', '| a | b | c |\n| :-- | :-: | --: |\n| 1 | 2 | 3 |',
+        table(['a', 'b', 'c'], [['1', '2', '3']])],
+      ['one column', '| a |\n|---|\n| 1 |', table(['a'], [['1']])],
+      ['indented rows and blank space after the last "|"', '  | a | b |  \n  |---|---|  \n  | 1 | 2 |\t',
+        table(['a', 'b'], [['1', '2']])],
+      ['ragged rows keep their cells', '| a | b |\n|:--|--:|\n| 1 | 2 | 3 |\n| x |', table(['a', 'b'], [['1', '2', '3'], ['x']])],
+      ['outer empty cells', '||x||\n|---|---|---|', table(['', 'x', ''], [])],
+      ['paragraph ends before a table', 'intro\n| a | b |\n|---|---|\n| 1 | 2 |', '<p>intro</p>' + table(['a', 'b'], [['1', '2']])],
+    ]);
+  });
+
+  // The states a table passes through while it streams in.
+  describe('half-written tables', () => {
+    checkTable([
+      ['header row alone', '| Name | Age |', paras('| Name | Age |')],
+      ['a lone "|" is no separator yet', '| Name | Age |\n|', paras('| Name | Age |', '|')],
+      ['the first dash makes the table', '| Name | Age |\n|-', table(['Name', 'Age'], [])],
+      ['half the separator', '| Name | Age |\n|------|--', table(['Name', 'Age'], [])],
+      ['a body row begun', '| Name | Age |\n|------|-----|\n| An', table(['Name', 'Age'], [['An']])],
+    ]);
+  });
+
+  describe('rows that make no table', () => {
+    checkTable([
+      ['rows before their separator', '| a | b |\n| c | d |', paras('| a | b |', '| c | d |')],
+      ['a second row with a single "|"', '| Step |\n| Boil the water', paras('| Step |', '| Boil the water')],
+      ['a second row with a single "|" and no space', '| a | b |\n|abc', paras('| a | b |', '|abc')],
+      ['text after the separator\'s last "|"', '| Name | Age |\n|---|---| note: ages are approximate',
+        paras('| Name | Age |', '|---|---| note: ages are approximate')],
+      ['text after the separator, then body rows', '| a |\n|---| x\n| 1 |', paras('| a |', '|---| x', '| 1 |')],
+      ['an empty piece inside the separator', '| a | b |\n|---||---|', paras('| a | b |', '|---||---|')],
+      ['a second row of "||"', '| a |\n||', paras('| a |', '||')],
+      ['single row', '|a|', paras('|a|')],
+    ]);
+  });
+
+  describe('hostile rows', () => {
+    checkTable([
+      ['markup in a second row that is no separator', '| <b> |\n|<script>x()</script>', paras('| &lt;b&gt; |', '|&lt;script&gt;x()&lt;/script&gt;')],
+      ['markup after the separator\'s last "|"', '| a |\n|---|<img src=x onerror=y>', paras('| a |', '|---|&lt;img src=x onerror=y&gt;')],
+      ['a code span and a link after the separator', '| a |\n|---| `x|y` [l](https://x/"q)',
+        paras('| a |', '|---| <code>x|y</code> <a href="https://x/%22q">l</a>')],
+      ['dashes in a code span are no separator', '| a |\n| `---` |', paras('| a |', '| <code>---</code> |')],
+    ]);
+  });
+
+  // Random table-shaped replies: every word written shows in the display.
+  it('no word of a table-shaped reply goes missing', async () => {
+    const pieces = ['---', ':--', '--:', ':-:', '', ' ', 'WORD', ' WORD ', '`WORD`', '**WORD**'];
+    const next = randomNumbers(2020);
+    const replies = [];
+    for (let n = 0; n < 400; n++) {
+      const words = [];
+      const lines = [];
+      const count = 1 + next() % 5;
+      for (let k = 0; k < count; k++) {
+        const cells = [];
+        const width = next() % 4;
+        for (let c = 0; c < width; c++) {
+          const piece = pieces[next() % pieces.length];
+          const word = 'w' + n + 'x' + k + 'c' + c;
+          if (piece.includes('WORD')) words.push(word);
+          cells.push(piece.replace('WORD', word));
+        }
+        let line = (next() % 3 ? '' : ' ') + '|' + cells.join('|');
+        if (next() % 2) line += '|';
+        if (next() % 3 === 0) {
+          const word = 'w' + n + 'x' + k + 'tail';
+          words.push(word);
+          line += ' ' + word;
+        }
+        lines.push(line);
+      }
+      replies.push({ text: lines.join('\n'), words });
+    }
+    assert.equal(await firstLostWord(replies), null);
+  });
 });
 
 describe('code fences', () => {
@@ -130,33 +233,24 @@ describe('indented content in list items', () => {
 
   // Random list-shaped replies: every word written shows in the display.
   it('no word of a list-shaped reply goes missing', async () => {
-    const missing = await page.evaluate(() => {
-      const indents = ['', '', ' ', '  ', '   ', '    ', '\t'];
-      const heads = ['- ', '* ', '1. ', '22. ', '', '', '```', '```sh', '> ', '# '];
-      let seed = 4242;
-      const next = () => { seed = (seed * 1103515245 + 12345) & 0x7fffffff; return seed; };
-      const box = document.createElement('div');
-      for (let n = 0; n < 300; n++) {
-        const words = [];
-        const lines = ['- start'];
-        const count = 2 + next() % 12;
-        for (let k = 0; k < count; k++) {
-          if (next() % 5 === 0) { lines.push(''); continue; }
-          const word = 'w' + n + 'x' + k;
-          const head = heads[next() % heads.length];
-          words.push(word);
-          lines.push(indents[next() % indents.length] + head + (head.startsWith('```') ? '' : word));
-          if (head.startsWith('```')) words.pop();
-        }
-        const text = lines.join('\n');
-        box.innerHTML = renderMarkdown(text);
-        const shown = box.textContent;
-        const lost = words.filter((w) => !shown.includes(w));
-        if (lost.length) return { text, lost };
+    const indents = ['', '', ' ', '  ', '   ', '    ', '\t'];
+    const heads = ['- ', '* ', '1. ', '22. ', '', '', '```', '```sh', '> ', '# '];
+    const next = randomNumbers(4242);
+    const replies = [];
+    for (let n = 0; n < 300; n++) {
+      const words = [];
+      const lines = ['- start'];
+      const count = 2 + next() % 12;
+      for (let k = 0; k < count; k++) {
+        if (next() % 5 === 0) { lines.push(''); continue; }
+        const word = 'w' + n + 'x' + k;
+        const head = heads[next() % heads.length];
+        lines.push(indents[next() % indents.length] + head + (head.startsWith('```') ? '' : word));
+        if (!head.startsWith('```')) words.push(word);
       }
-      return null;
-    });
-    assert.equal(missing, null);
+      replies.push({ text: lines.join('\n'), words });
+    }
+    assert.equal(await firstLostWord(replies), null);
   });
 });
 

@@ -56,7 +56,6 @@ describe('start and host messages', () => {
     await host(page, { type: 'status', state: '', text: 'Stopping…' });
     assert.deepEqual(await pill(page), { dot: '', text: 'Stopping…' });
     await host(page, { type: 'token', text: '!' });
-    assert.deepEqual(await pill(page), { dot: 'generating', text: 'Generating… 3 tok' });
     assert.deepEqual(await controls(page), GENERATING);
 
     await host(page, { type: 'gen_done', stopped: true });
@@ -383,6 +382,54 @@ describe('sending and the keyboard', () => {
     await host(page, { type: 'assistant_start' });
     assert.equal(await press(false), true);
     assert.deepEqual(await posted(page), ['{"type":"new_chat"}']);
+  });
+
+  // The engine may already have sampled tokens when Stop reaches it.
+  it('after Stop the pill says Stopping… until the reply ends, whatever tokens still arrive', async () => {
+    const page = await fresh();
+    await greet(page);
+    await host(page, { type: 'assistant_start' }, { type: 'token', text: 'Hi' });
+    await page.click('#stop-btn');
+    await host(page, { type: 'status', state: '', text: 'Stopping…' }, { type: 'token', text: ' there' }, { type: 'token', text: '!' });
+    assert.deepEqual(await pill(page), { dot: '', text: 'Stopping…' });
+    await host(page, { type: 'gen_done', stopped: true });
+    assert.deepEqual(await pill(page), { dot: '', text: 'Stopped' });
+    assert.equal((await rows(page)).at(-1).text, 'Hi there!');
+
+    await host(page, { type: 'assistant_start' }, { type: 'token', text: 'next' });
+    assert.deepEqual(await pill(page), { dot: 'generating', text: 'Generating… 1 tok' });
+  });
+
+  // The host starts generating on a send and then ignores New Chat, so the
+  // reply would stream into the conversation the user meant to leave.
+  const sendAnswers = [
+    ['the reply starts and ends', [{ type: 'assistant_start' }, { type: 'gen_done', stopped: false }]],
+    ['the reply cannot start', [{ type: 'error', text: 'Could not start generation thread.' }]],
+  ];
+  for (const [name, answer] of sendAnswers) {
+    it('New Chat is disabled from a send until the host answers it: ' + name, async () => {
+      const page = await fresh();
+      await greet(page);
+      await page.fill('#input', 'question');
+      await page.press('#input', 'Enter');
+      await page.keyboard.press('Control+n');
+      assert.deepEqual(await posted(page), ['{"type":"send","text":"question"}']);
+      assert.deepEqual(await controls(page), { ...IDLE, newChat: false });
+      await host(page, ...answer);
+      assert.deepEqual(await controls(page), IDLE);
+      await page.keyboard.press('Control+n');
+      assert.equal((await posted(page)).at(-1), '{"type":"new_chat"}');
+    });
+  }
+
+  it('after a failed load a send leaves New Chat enabled, as no answer comes', async () => {
+    const page = await fresh();
+    await host(page, { type: 'error', text: 'Could not find model.gguf.' });
+    await page.fill('#input', 'question');
+    await page.press('#input', 'Enter');
+    assert.deepEqual(await controls(page), IDLE);
+    await page.click('#new-chat-btn');
+    assert.equal((await posted(page)).at(-1), '{"type":"new_chat"}');
   });
 
   it('Stop posts stop and changes nothing by itself', async () => {
