@@ -1,10 +1,12 @@
-// Checks of a GGUF file's header values that the library asserts on while it
-// reads a model's hyper-parameters (an assertion ends the process). Loader thread.
+// Checks of a GGUF file's header values that would end the process while the
+// library reads a model's hyper-parameters: its assertions, and divisions by
+// zero. Loader thread.
 #pragma once
 
 #include <string>
 
 // The first header value of the file at `path` (UTF-8) that the library would
-// assert on, as a sentence naming the key and the value; empty when none is found,
-// also when gguf cannot read the file (the library then reports that itself).
+// assert on or divide by as zero, as a sentence naming the key and the value;
+// empty when none is found, also when gguf cannot read the file (the library
+// then reports that itself).
 std::string FindBadHeaderValue(const std::string& path);

@@ -82,7 +82,7 @@ DWORD LoadModelFromFolder(LoadRequest* request, const std::basic_string<WCHAR>& 
     llama_backend_init();
     const int32_t n_threads = ResolveThreadCount(engine->n_threads, std::thread::hardware_concurrency());
 
-    // Model: header values the library would assert on are refused first.
+    // Model: header values the library would assert on or divide by as zero are refused first.
     const std::string bad_value = FindBadHeaderValue(model_path_utf8);
     if (!bad_value.empty()) {
         LogLine("velkin: model.gguf refused: " + bad_value);

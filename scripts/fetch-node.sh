@@ -30,8 +30,8 @@ PinnedNodeIsComplete() {
 # Puts bin/node of npm package $1 (integrity $2) at $3/bin/node when the node
 # on PATH is too old and a complete one is not there yet. It is extracted in
 # a work folder beside $3 and moved into place last, so $3 never holds a
-# partial one. Returns 1 with the reason on stderr when the download or the
-# integrity check fails.
+# partial one. Returns 1 with the reason on stderr, leaving no work folder,
+# when the download or the integrity check fails or the node does not run.
 BringPinnedNode() {
   local package=$1 integrity=$2 dest=$3
   NodeIsNewEnough && return 0
@@ -47,6 +47,7 @@ BringPinnedNode() {
   tar -xzf "$work/package.tgz" -C "$work" package/bin/node
   local version
   if ! version=$("$work/package/bin/node" --version 2>&1); then
+    rm -rf "$work"
     echo "fetch-node: $package's node does not run on this machine: $version" >&2
     return 1
   fi

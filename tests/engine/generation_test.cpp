@@ -4,6 +4,7 @@
 
 #include <atomic>
 
+#include "allocation_failure.h"
 #include "engine_test_support.h"
 
 namespace {
@@ -86,18 +87,24 @@ std::string PromptWithMessage(const std::string& message) {
 }
 
 // Acts from inside the library's computation, once sequence 0 holds `position`:
-// sets `stop` when given, and aborts that computation when `abort` is true.
+// sets `stop` when given, aborts that computation when `abort` is true, and
+// with `fail_allocation` makes the decoding thread's next allocation fail, once.
 struct ComputeWatch {
     llama_context* ctx = nullptr;
     llama_pos position = 0;
     std::atomic<bool>* stop = nullptr;
     bool abort = false;
+    bool fail_allocation = false;
 };
 
 bool WatchCompute(void* data) {
     auto* watch = static_cast<ComputeWatch*>(data);
     if (llama_memory_seq_pos_max(llama_get_memory(watch->ctx), 0) < watch->position) return false;
     if (watch->stop) watch->stop->store(true);
+    if (watch->fail_allocation) {
+        watch->fail_allocation = false;
+        FailNextAllocationOnThisThread();  // the library calls this on the thread that decodes
+    }
     return watch->abort;
 }
 
@@ -571,6 +578,47 @@ TEST(Generation, APromptWhoseLaterChunkFailsLeavesNoneOfItInTheCache) {
     EXPECT_EQ(engine->n_past, common);
     EXPECT_EQ(engine->cached_tokens, kept);
     EXPECT_EQ(llama_memory_seq_pos_max(llama_get_memory(engine->ctx), 0), common - 1) << "the first chunk was taken out";
+}
+
+TEST(Generation, AnExceptionAfterTokensWereDecodedLeavesTheCacheAsListed) {
+    // Memory runs out inside the library once a decode has put tokens in the
+    // cache. The run fails as a prompt that could not be processed, after the
+    // pieces it sent; the cache keeps only what cached_tokens lists, so the
+    // next turn reuses exactly that and decodes the rest.
+    const struct {
+        const char* name;
+        int32_t prompt_tokens;
+        llama_pos fail_after;  // the allocation after the decode that fills this position fails
+        int pieces;            // sent before the failure
+    } cases[] = {
+        {"the prompt's second chunk", 600, 511, 0},  // the first chunk is in the cache, not yet listed
+        {"a reply's fourth token", 400, 402, 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EnginePtr engine = LoadEngine(ScriptedReply("abcdef"));
+        const std::string prompt = PromptOfTokens(*engine, c.prompt_tokens);
+        ComputeWatch watch{engine->ctx, c.fail_after, nullptr, false, true};
+        llama_set_abort_callback(engine->ctx, WatchCompute, &watch);
+        const auto received = Reply(engine.get(), prompt);
+        llama_set_abort_callback(engine->ctx, nullptr, nullptr);
+        ASSERT_FALSE(watch.fail_allocation) << "the failure was never raised";
+        std::vector<UINT> expected(c.pieces, WM_APP_TOKEN);
+        expected.push_back(WM_APP_ERROR);
+        EXPECT_EQ(MessagesOf(received), expected);
+        EXPECT_EQ(TextsOf(received, WM_APP_ERROR),
+                  std::vector<std::string>{"Failed to process the prompt. The input may be too long."});
+        EXPECT_EQ(engine->cached_tokens.size(), static_cast<size_t>(engine->n_past));
+        EXPECT_EQ(llama_memory_seq_pos_max(llama_get_memory(engine->ctx), 0), engine->n_past - 1);
+
+        // The same prompt again is answered, decoding what the cache does not hold.
+        const int32_t kept = std::min(engine->n_past, c.prompt_tokens - 1);
+        ResetPromptCount(*engine);
+        const auto again = Reply(engine.get(), prompt);
+        ExpectPiecesThenDone(again);
+        EXPECT_EQ(JoinPieces(again), "abcdef");
+        EXPECT_EQ(PromptDecodes(*engine), c.prompt_tokens - kept);
+    }
 }
 
 TEST(Generation, DecodeTokensDecodesLongRestsInChunks) {

@@ -2,6 +2,7 @@
 // touches nothing, velkin.log, and the derived context size and thread count.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <sstream>
 #include <thread>
 
@@ -189,6 +190,180 @@ TEST(ModelLoader, HeaderValuesTheLibraryAssertsOnAreRefusedAndLogged) {
         EXPECT_FALSE(engine->ready) << name;
         EXPECT_EQ(engine->model, nullptr) << name;
         EXPECT_EQ(OwnLogLines(folder), std::vector<std::string>{std::string(c.log_line) + "\r"}) << name;
+    }
+}
+
+// Header values written under one architecture's keys, without its prefix.
+struct ArchitectureHeader {
+    std::vector<std::pair<std::string, uint32_t>> u32;
+    std::vector<std::pair<std::string, float>> f32 = {};
+    std::vector<std::pair<std::string, bool>> bools = {};
+    std::vector<std::pair<std::string, std::vector<uint32_t>>> u32_arrays = {};
+    std::vector<std::pair<std::string, std::vector<std::string>>> str_arrays = {};
+};
+
+// Adds `header` to the model's header under its architecture's keys.
+void AddToHeader(TinyModel& model, const ArchitectureHeader& header) {
+    const std::string prefix = model.architecture + ".";
+    for (const auto& [suffix, value] : header.u32) model.header_u32.push_back({prefix + suffix, value});
+    for (const auto& [suffix, value] : header.f32) model.header_f32.push_back({prefix + suffix, value});
+    for (const auto& [suffix, value] : header.bools) model.header_bool.push_back({prefix + suffix, value});
+    for (const auto& [suffix, value] : header.u32_arrays) model.header_u32_array.push_back({prefix + suffix, value});
+    for (const auto& [suffix, value] : header.str_arrays) model.header_str_array.push_back({prefix + suffix, value});
+}
+
+// The keys an architecture requires before the values of the rows below, so
+// that the library's reading reaches those.
+ArchitectureHeader RequiredKeys(const std::string& architecture) {
+    const ArchitectureHeader hyper_connections = {
+        {{"attention.q_lora_rank", 64}, {"attention.sliding_window", 128}, {"expert_feed_forward_length", 64},
+         {"expert_shared_count", 1}, {"attention.indexer.head_count", 1}, {"attention.indexer.key_length", 64},
+         {"attention.indexer.top_k", 4}, {"attention.output_group_count", 1}, {"attention.output_lora_rank", 64},
+         {"hyper_connection.count", 4}, {"hyper_connection.sinkhorn_iterations", 20}, {"hash_layer_count", 0},
+         {"expert_gating_func", 4}},  // sqrt-softplus, the only scoring these read
+        {{"expert_weights_scale", 1.5f}, {"swiglu_clamp_exp", 10.0f}, {"attention.compress_rope_freq_base", 160000.0f},
+         {"hyper_connection.epsilon", 1e-6f}},
+        {{"expert_weights_norm", true}}};
+    const ArchitectureHeader state_space = {{{"ssm.conv_kernel", 4}, {"ssm.inner_size", 64}, {"ssm.state_size", 16},
+                                             {"ssm.time_step_rank", 4}, {"ssm.group_count", 1}},
+                                            {}, {}, {{"rope.dimension_sections", {16, 16, 0, 0}}}};
+    if (architecture == "gemma-embedding") return {{{"attention.sliding_window", 512}}};
+    if (architecture == "bailingmoe3") {
+        return {{{"attention.key_length_mla", 64}, {"attention.value_length_mla", 64}, {"attention.kv_lora_rank", 64},
+                 {"ssm.conv_kernel", 4}, {"kda.head_dim", 64}, {"expert_feed_forward_length", 64},
+                 {"expert_shared_count", 1}, {"leading_dense_block_count", 0}, {"expert_gating_func", 2}},
+                {{"kda.gate_lower_bound", -5.0f}}};
+    }
+    if (architecture == "deepseek4") {
+        ArchitectureHeader keys = hyper_connections;
+        keys.u32_arrays = {{"attention.compress_ratios", {4}}};
+        return keys;
+    }
+    if (architecture == "dflash") {
+        ArchitectureHeader keys = hyper_connections;
+        keys.u32_arrays = {{"target_layers", {0}}};
+        return keys;
+    }
+    if (architecture == "minimax-m3") {
+        return {{{"expert_feed_forward_length", 64}, {"expert_shared_count", 1}, {"expert_gating_func", 2},
+                 {"attention.indexer.head_count", 1}, {"attention.indexer.key_length", 64},
+                 {"attention.indexer.top_k", 4}, {"attention.indexer.block_size", 64},
+                 {"attention.indexer.local_blocks", 1}}};
+    }
+    if (architecture == "qwen35" || architecture == "qwen35moe" || architecture == "qwen3next") return state_space;
+    if (architecture == "minimax-01") return {{}, {{"residual_scale", 1.0f}}};
+    return {{}};
+}
+
+// Loads, from `folder`, a model of `architecture` with `n_layer` layers whose
+// header holds the keys the architecture requires, then `values`.
+std::vector<Received> LoadArchitecture(const TempFolder& folder, const char* architecture,
+                                       const ArchitectureHeader& values, int32_t n_layer) {
+    TinyModel model = ScriptedReply("ok");
+    model.architecture = architecture;
+    model.n_layer = n_layer;
+    AddToHeader(model, RequiredKeys(architecture));
+    AddToHeader(model, values);
+    PlaceModel(folder, model);
+    EnginePtr engine(new Engine);
+    return LoadFrom(folder, engine.get());
+}
+
+TEST(ModelLoader, ArchitectureValuesTheLibraryAssertsOnOrDividesByAreRefused) {
+    // Each architecture reads values of its own; the library asserts on some of
+    // them or divides by them, and either ends the process.
+    struct Case {
+        const char* architecture;
+        const char* outcome;  // valid: the library's own error, null when it loads; hostile: the refusal logged
+        ArchitectureHeader values;
+        int32_t n_layer = 1;
+    };
+    const char kTensors[] = "check_tensor_dims";  // the header was read; llama's tensors are not this model's
+    std::vector<uint32_t> heads_but_the_first(62, 8);
+    heads_but_the_first[0] = 0;
+    const Case valid[] = {
+        {"nanbeige", nullptr, {{}}},
+        {"nanbeige", nullptr, {{{"num_loops", 256}}}, 2},
+        {"nanbeige", "wrong number of tensors", {{{"num_loops", 256}, {"nextn_predict_layers", 1}}}, 3},
+        {"gemma-embedding", kTensors,
+         {{{"embedding_length", 768}, {"dense_2_feat_in", 768}, {"dense_3_feat_out", 768}}}},
+        {"gemma-embedding", kTensors, {{{"dense_2_feat_in", 0}, {"dense_3_feat_out", 0}}}},
+        {"bailingmoe3", kTensors, {{}}},
+        {"bailingmoe3", kTensors, {{}, {{"kda.gate_lower_bound", -INFINITY}}, {{"kda.safe_gate", true}}}},
+        {"deepseek4", kTensors, {{}, {}, {}, {{"attention.compress_ratios", std::vector<uint32_t>(512, 4)}}}},
+        {"dflash", kTensors, {{}}},
+        {"dflash", kTensors,
+         {{{"hyper_connection.count", 0}, {"attention.output_group_count", 0}, {"attention.sliding_window", 0}}}},
+        {"minimax-m3", kTensors, {{}}},
+        {"qwen35", kTensors, {{{"full_attention_interval", 4}}}},
+        {"qwen35", kTensors, {{{"full_attention_interval", 0}}, {}, {}, {{"attention.recurrent_layers", {1}}}}},
+        {"qwen35", kTensors, {{{"full_attention_interval", 0}, {"nextn_predict_layers", 1}}}},
+        {"qwen3next", "cannot have zero experts", {{}}},  // said once the tensors are read
+        {"minimax-01", kTensors, {{{"full_attention_interval", 8}}}},
+        {"gemma2", kTensors, {{{"attention.head_count", 0}}}, 45},
+        {"gemma3", kTensors, {{{"attention.head_count", 32}}}, 62},
+        // a per-layer value as a string array: the library refuses it, the check must not fail on it
+        {"llama", "expert_used_count has wrong array element type str",
+         {{{"expert_count", 4}}, {}, {}, {}, {{"expert_used_count", {"2"}}}}},
+    };
+    for (const Case& c : valid) {
+        SCOPED_TRACE(std::string(c.architecture) + ": " + (c.outcome ? c.outcome : "loads"));
+        TempFolder folder;
+        const auto received = LoadArchitecture(folder, c.architecture, c.values, c.n_layer);
+        EXPECT_TRUE(OwnLogLines(folder).empty());
+        EXPECT_EQ(MessagesOf(received),
+                  (std::vector<UINT>{WM_APP_STATUS, c.outcome ? WM_APP_ERROR : WM_APP_LOAD_DONE}));
+        if (c.outcome) {
+            EXPECT_NE(ReadBytes(folder.File("velkin.log")).find(c.outcome), std::string::npos);
+        }
+    }
+
+    const Case hostile[] = {
+        {"nanbeige", "nanbeige.num_loops is 0; the layers must run at least once", {{{"num_loops", 0}}}},
+        {"nanbeige", "nanbeige.num_loops is 257; 2 layers run that often are more than the 512 supported",
+         {{{"num_loops", 257}}}, 2},
+        {"nanbeige", "nanbeige.num_loops is 257; 2 layers run that often are more than the 512 supported",
+         {{{"num_loops", 257}, {"nextn_predict_layers", 1}}}, 3},
+        {"gemma-embedding", "gemma-embedding.dense_2_feat_in is 100; must be 0 or the embedding length, 768",
+         {{{"embedding_length", 768}, {"dense_2_feat_in", 100}}}},
+        {"gemma-embedding", "gemma-embedding.dense_3_feat_out is 769; must be 0 or the embedding length, 768",
+         {{{"embedding_length", 768}, {"dense_2_feat_in", 768}, {"dense_3_feat_out", 769}}}},
+        {"bailingmoe3", "bailingmoe3.kda.safe_gate is false; only the safe gate is supported",
+         {{}, {}, {{"kda.safe_gate", false}}}},
+        {"bailingmoe3", "bailingmoe3.kda.gate_lower_bound is 0; must be below 0",
+         {{}, {{"kda.gate_lower_bound", 0.0f}}}},
+        {"bailingmoe3", "bailingmoe3.kda.gate_lower_bound is -0; must be below 0",
+         {{}, {{"kda.gate_lower_bound", -0.0f}}}},
+        {"bailingmoe3", "bailingmoe3.kda.gate_lower_bound is nan; must be below 0",
+         {{}, {{"kda.gate_lower_bound", NAN}}}},
+        {"deepseek4", "deepseek4.attention.compress_ratios has 513 entries; at most 512 are supported",
+         {{}, {}, {}, {{"attention.compress_ratios", std::vector<uint32_t>(513, 4)}}}},
+        {"dflash", "dflash.attention.output_group_count is 0; a model with hyper-connections needs at least 1",
+         {{{"attention.output_group_count", 0}}}},
+        {"dflash", "dflash.attention.sliding_window is 0; a model with hyper-connections needs at least 1",
+         {{{"attention.sliding_window", 0}}}},
+        {"minimax-m3", "minimax-m3.attention.indexer.block_size is 0; must be at least 1",
+         {{{"attention.indexer.block_size", 0}}}},
+        {"qwen35", "qwen35.full_attention_interval is 0; must be at least 1", {{{"full_attention_interval", 0}}}},
+        {"qwen35moe", "qwen35moe.full_attention_interval is 0; must be at least 1",
+         {{{"full_attention_interval", 0}}}},
+        {"qwen3next", "qwen3next.full_attention_interval is 0; must be at least 1",
+         {{{"full_attention_interval", 0}}}},
+        {"minimax-01", "minimax-01.full_attention_interval is 0; must be at least 1",
+         {{{"full_attention_interval", 0}}}},
+        {"gemma2", "gemma2.attention.head_count is 0; a model of 46 layers needs attention heads",
+         {{{"attention.head_count", 0}}}, 46},
+        {"gemma3", "gemma3.attention.head_count is 0; a model of 62 layers needs attention heads",
+         {{}, {}, {}, {{"attention.head_count", heads_but_the_first}}}, 62},
+    };
+    for (const Case& c : hostile) {
+        SCOPED_TRACE(c.outcome);
+        TempFolder folder;
+        const auto received = LoadArchitecture(folder, c.architecture, c.values, c.n_layer);
+        EXPECT_EQ(MessagesOf(received), (std::vector<UINT>{WM_APP_STATUS, WM_APP_ERROR}));
+        EXPECT_EQ(received.back().text, kUnusable);
+        EXPECT_EQ(OwnLogLines(folder),
+                  std::vector<std::string>{"velkin: model.gguf refused: " + std::string(c.outcome) + "\r"});
     }
 }
 

@@ -52,9 +52,9 @@ Lacks() {
 }
 
 # What the fetch tests share. RUN [TARBALL] runs a fetch with the fake npm
-# handing over TARBALL (by default "$tarball", the made-up package) and sets
-# `output`, `status` and `n_downloads`; its result goes to "$dest", made in
-# the work folder "$work".
+# handing over TARBALL (by default "$tarball", the made-up package, packed
+# from the folder "$tmp/pack") and sets `output`, `status` and `n_downloads`;
+# its result goes to "$dest", made in the work folder "$work".
 
 # ExpectEachCutOffRedone RUN IS_COMPLETE STATE...: after each STATE (a command
 # that leaves what a run cut off part-way leaves), RUN succeeds, downloads the
@@ -73,18 +73,21 @@ ExpectEachCutOffRedone() {
 }
 
 # ExpectTamperedRefused RUN PACKAGE: given a package whose bytes are not the
-# pinned ones, RUN fails naming PACKAGE and keeps nothing of it.
+# pinned ones, RUN fails naming PACKAGE and keeps nothing of it. The package
+# is a well-formed one, the made-up package ("$tmp/pack") with a file added,
+# so only the integrity check can tell it from the pinned one.
 ExpectTamperedRefused() {
   local run=$1 package=$2
-  rm -rf "$dest"
-  cp "$tarball" "$tmp/tampered.tgz"
-  echo extra >>"$tmp/tampered.tgz"
+  rm -rf "$dest" "$tmp/tampered"
+  cp -r "$tmp/pack" "$tmp/tampered"
+  echo "not the pinned package" >"$tmp/tampered/package/tampered"
+  tar -czf "$tmp/tampered.tgz" -C "$tmp/tampered" package
   "$run" "$tmp/tampered.tgz"
   Expect "a tampered package fails" [ "$status" -ne 0 ]
   Expect "a tampered package is named as such" Contains "$output" \
     "integrity mismatch for $package: the registry's package is not the pinned one"
   Expect "a tampered package is not used" [ ! -e "$dest" ]
-  Expect "a tampered package is not kept" [ ! -e "$work/package.tgz" ]
+  Expect "a tampered package leaves nothing behind" [ ! -e "$work" ]
 }
 
 Finish() {

@@ -89,5 +89,6 @@ Expect "a failed download shows npm's error" Contains "$output" "ENOTCACHED"
 Expect "a failed download says what to do" \
   Contains "$output" "Check the network and that npm can reach its registry"
 Expect "a failed download leaves no checkout" [ ! -e "$dest" ]
+Expect "a failed download leaves nothing behind" [ ! -e "$work" ]
 
 Finish

@@ -147,6 +147,7 @@ Expect "a node that does not run fails" [ "$status" -ne 0 ]
 Expect "a node that does not run is named as such" \
   Contains "$output" "fake-node@1.0.0's node does not run on this machine"
 Expect "a node that does not run is not used" [ ! -e "$dest" ]
+Expect "a node that does not run leaves nothing behind" [ ! -e "$work" ]
 Configure
 Expect "without the pinned node the build goes back to the one on PATH" [ "$node" = "$bin/node" ]
 

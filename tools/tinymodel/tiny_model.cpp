@@ -138,10 +138,6 @@ bool CheckModel(const TinyModel& model, std::string* error) {
         *error = "layers must be at least 1; n_ff a multiple of 64; padding and context not negative";
         return false;
     }
-    if (model.architecture != "llama" && model.architecture != kHunyuanDense) {
-        *error = "the architecture must be llama or hunyuan-dense";
-        return false;
-    }
     return true;
 }
 
@@ -295,9 +291,19 @@ bool WriteTinyModel(const TinyModel& model, const std::string& path, std::string
     WriteHyperParameters(gguf, model, n_embd, n_ff);
     WriteVocabulary(gguf, model, vocab);
     for (const auto& [key, value] : model.header_u32) gguf_set_val_u32(gguf, key.c_str(), value);
+    for (const auto& [key, value] : model.header_f32) gguf_set_val_f32(gguf, key.c_str(), value);
+    for (const auto& [key, value] : model.header_bool) gguf_set_val_bool(gguf, key.c_str(), value);
     for (const auto& [key, value] : model.header_str) gguf_set_val_str(gguf, key.c_str(), value.c_str());
     for (const auto& [key, values] : model.header_bool_array) {
         gguf_set_arr_data(gguf, key.c_str(), GGUF_TYPE_BOOL, values.data(), values.size());
+    }
+    for (const auto& [key, values] : model.header_u32_array) {
+        gguf_set_arr_data(gguf, key.c_str(), GGUF_TYPE_UINT32, values.data(), values.size());
+    }
+    for (const auto& [key, values] : model.header_str_array) {
+        std::vector<const char*> texts;
+        for (const std::string& value : values) texts.push_back(value.c_str());
+        gguf_set_arr_str(gguf, key.c_str(), texts.data(), texts.size());
     }
     AddTensor(&store, gguf, "token_embd.weight", weight_type, n_embd, n_vocab, embedding.data());
     AddTensor(&store, gguf, "output_norm.weight", GGML_TYPE_F32, n_embd, 1, ones.data());

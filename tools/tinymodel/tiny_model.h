@@ -43,12 +43,18 @@ struct TinyModel {
     TinyVocabulary vocabulary = TinyVocabulary::SentencePiece;
     // "llama", or "hunyuan-dense": the same network with per-head query and key
     // norms, an architecture whose expert counts the library reads its own way.
+    // Any other name writes the header under that architecture's keys beside
+    // llama's tensors: a file whose header the library reads and then refuses.
     std::string architecture = "llama";
     // Header values written over (or beside) the usual ones, e.g. a layer count
     // that disagrees with the tensors, for files a loader must refuse.
     std::vector<std::pair<std::string, uint32_t>> header_u32;
+    std::vector<std::pair<std::string, float>> header_f32;
+    std::vector<std::pair<std::string, bool>> header_bool;
     std::vector<std::pair<std::string, std::string>> header_str;
     std::vector<std::pair<std::string, std::vector<int8_t>>> header_bool_array;  // 0 false, else true
+    std::vector<std::pair<std::string, std::vector<uint32_t>>> header_u32_array;
+    std::vector<std::pair<std::string, std::vector<std::string>>> header_str_array;
 };
 
 // A reply of `text`, one byte per token, then end of generation.
