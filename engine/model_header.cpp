@@ -1,5 +1,6 @@
 // Reads a model file's metadata with gguf's own reader and checks the values
-// that the library's hyper-parameter reading asserts on or divides by. Loader thread.
+// that the library's hyper-parameter reading, or its building of an
+// architecture's tensors and graph, asserts on or divides by. Loader thread.
 
 #include "model_header.h"
 
@@ -208,6 +209,190 @@ std::string CheckAttentionHeads(const Header& header, uint32_t n_layer_all, uint
                "a model of " + std::to_string(n_layer) + " layers needs attention heads");
 }
 
+// What a model's attention reads: per-layer head counts, and the head lengths
+// and rotary dimensions of its full-attention layers, with the library's fallbacks.
+struct Attention {
+    uint32_t n_embd = 0;
+    std::vector<uint32_t> n_head;
+    std::vector<uint32_t> n_head_kv;
+    uint32_t key_length = 0;
+    uint32_t value_length = 0;
+    uint32_t rope_dimensions = 0;
+};
+
+// None when the library refuses one of the values itself.
+std::optional<Attention> ReadAttention(const Header& header, uint32_t n_layer_all) {
+    Attention attention;
+    const Read n_embd = header.Unsigned("embedding_length", std::nullopt);
+    auto n_head = header.PerLayer("attention.head_count", n_layer_all);
+    if (!n_embd || !n_head) return std::nullopt;
+    attention.n_embd = *n_embd;
+    attention.n_head = *n_head;
+    if (header.Find("attention.head_count_kv") < 0) {
+        attention.n_head_kv = attention.n_head;
+    } else {
+        auto n_head_kv = header.PerLayer("attention.head_count_kv", n_layer_all);
+        if (!n_head_kv) return std::nullopt;
+        attention.n_head_kv = *n_head_kv;
+    }
+    if (attention.n_head[0] == 0) return attention;  // no attention: the lengths are not read
+    const Read key_length = header.Unsigned("attention.key_length", *n_embd / attention.n_head[0]);
+    const Read value_length = header.Unsigned("attention.value_length", *n_embd / attention.n_head[0]);
+    if (!key_length || !value_length) return std::nullopt;
+    const Read rope_dimensions = header.Unsigned("rope.dimension_count", *key_length);
+    if (!rope_dimensions) return std::nullopt;
+    attention.key_length = *key_length;
+    attention.value_length = *value_length;
+    attention.rope_dimensions = *rope_dimensions;
+    return attention;
+}
+
+// What building an architecture's tensors or its graph, on making a context,
+// asserts on or divides by.
+enum class Need {
+    kExperts,             // expert_count and the first layer's expert_used_count at least 1
+    kExpertsAfterDenseLayers,  // the same when leading_dense_block_count leaves layers for experts
+    kEqualHeadLengths,    // value_length equal to key_length
+    kRopeOverWholeHeads,  // rope.dimension_count equal to the head length
+    kWholeHeadGroups,     // each layer's head_count a multiple of its head_count_kv
+    kHeadsInFirstLayer,   // the first layer's head_count at least 1: the embedding is divided by it
+    kRopeBelowKeyLength,  // rope.dimension_count below the key length (attention.key_length_mla when given)
+    kDoubleInnerSize,     // ssm.inner_size twice the embedding length
+    kWkvHeadSize,         // wkv.head_size at least 1: the embedding is divided by it
+    kExpertsPerGroup,     // experts_per_group at least 1: the experts are divided by it
+    kSameDecoderWidths,   // posnet.embedding_length equal to convnext.embedding_length
+    kKnownPosnetLayers,   // posnet.block_count at most the 6 layers the decoder knows
+};
+
+struct ArchitectureNeed {
+    std::vector<std::string> architectures;
+    Need need;
+};
+
+// Found by loading tiny files of each architecture whose tensors match their header.
+const ArchitectureNeed kArchitectureNeeds[] = {
+    {{"bailingmoe2", "glm4moe", "grovemoe", "llada-moe", "qwen35moe", "smallthinker"}, Need::kExperts},
+    {{"lfm2moe"}, Need::kExpertsAfterDenseLayers},
+    {{"apertus",     "arcee",        "baichuan",       "bitnet",    "bloom",      "chameleon",   "chatglm",
+      "codeshell",   "cogvlm",       "deci",           "dream",     "ernie4_5",   "eurobert",    "exaone",
+      "exaone4",     "falcon",       "falcon-h1",      "gemma-embedding",         "gemma3",      "gemma3n",
+      "glm4",        "gpt2",         "gptneox",        "granite",   "granitehybrid",             "granitemoe",
+      "hunyuan-dense",               "hunyuan_vl",     "hy_v3",     "internlm2",  "jais",        "jais2",
+      "jamba",       "llada",        "llama",          "llama-embed",             "maincoder",   "minicpm",
+      "mistral3",    "modern-bert",  "mpt",            "muse-glimmer",            "nanbeige",    "nemotron",
+      "nemotron_h",  "nemotron_h_moe",                 "neo-bert",  "olmo",       "olmo2",       "orion",
+      "paddleocr",   "pangu-embedded",                 "phi2",      "phi3",       "plamo",       "qwen",
+      "qwen2",       "qwen2vl",      "qwen3",          "qwen35",    "qwen3tts",   "qwen3vl",     "refact",
+      "seed_oss",    "smollm3",      "stablelm",       "starcoder", "starcoder2", "t5",          "t5encoder",
+      "talkie",      "xverse"},
+     Need::kEqualHeadLengths},
+    {{"apertus",  "arcee",     "baichuan",  "chameleon", "codeshell",  "cogvlm",       "dream",    "ernie4_5",
+      "exaone",   "exaone4",   "granite",   "granitemoe",            "hunyuan-dense", "hunyuan_vl", "hy_v3",
+      "internlm2",             "jais2",     "llada",     "maincoder",  "minicpm",      "mistral3", "olmo",
+      "olmo2",    "orion",     "paddleocr", "pangu-embedded",        "plamo",        "qwen2",    "qwen2vl",
+      "qwen3",    "qwen3tts",  "qwen3vl",   "seed_oss",  "smollm3",    "starcoder2",   "talkie",   "xverse"},
+     Need::kRopeOverWholeHeads},
+    {{"apertus",   "arcee",      "baichuan",  "bitnet",    "bloom",      "chameleon",     "chatglm",    "codeshell",
+      "cogvlm",    "deci",       "dream",     "ernie4_5",  "eurobert",   "exaone",        "exaone4",    "falcon",
+      "falcon-h1", "gemma-embedding",         "gemma3",    "gemma3n",    "glm4",          "gpt2",       "gptneox",
+      "granite",   "granitehybrid",           "granitemoe", "hunyuan-dense",              "hunyuan_vl", "hy_v3",
+      "internlm2", "jais",       "jamba",     "lfm2",      "llada",      "llama",         "llama-embed",
+      "maincoder", "mimo2",      "minicpm",   "mistral3",  "modern-bert", "mpt",          "muse-glimmer",
+      "nanbeige",  "nemotron",   "neo-bert",  "olmo",      "olmo2",      "orion",         "paddleocr",
+      "pangu-embedded",          "phi2",      "phi3",      "plamo",      "plamo2",        "plamo3",     "qwen",
+      "qwen2",     "qwen2vl",    "qwen3",     "qwen3tts",  "qwen3vl",    "refact",        "seed_oss",   "smollm3",
+      "stablelm",  "starcoder",  "starcoder2", "step35",   "talkie",     "xverse"},
+     Need::kWholeHeadGroups},
+    {{"olmo2", "phimoe"}, Need::kHeadsInFirstLayer},
+    {{"deepseek2", "mistral4"}, Need::kRopeBelowKeyLength},
+    {{"granitehybrid", "jamba"}, Need::kDoubleInnerSize},
+    {{"rwkv6qwen2"}, Need::kWkvHeadSize},
+    {{"grovemoe"}, Need::kExpertsPerGroup},
+    {{"wavtokenizer-dec"}, Need::kKnownPosnetLayers},
+    {{"wavtokenizer-dec"}, Need::kSameDecoderWidths},
+};
+
+// An unsigned key that must equal `expected` (named by `what`).
+std::string CheckEqual(const Header& header, const char* suffix, uint32_t value, uint32_t expected,
+                       const std::string& what) {
+    return value == expected ? "" : Bad(header.Key(suffix), value, "must be " + what + ", " + std::to_string(expected));
+}
+
+std::string CheckNeed(const Header& header, Need need, uint32_t n_layer_all, uint32_t n_layer) {
+    switch (need) {
+        case Need::kExpertsAfterDenseLayers: {
+            const Read n_dense = header.Unsigned("leading_dense_block_count", 0);
+            if (!n_dense || *n_dense >= n_layer) return "";
+            return CheckNeed(header, Need::kExperts, n_layer_all, n_layer);
+        }
+        case Need::kExperts: {
+            const auto n_used = header.PerLayer("expert_used_count", n_layer_all);
+            if (!n_used) return "";
+            const std::string bad = CheckDivisor(header, "expert_count", 0);
+            if (!bad.empty()) return bad;
+            return (*n_used)[0] == 0 ? Bad(header.Key("expert_used_count"), 0, "the first layer must use experts") : "";
+        }
+        case Need::kEqualHeadLengths:
+        case Need::kRopeOverWholeHeads:
+        case Need::kWholeHeadGroups:
+        case Need::kHeadsInFirstLayer: {
+            const auto attention = ReadAttention(header, n_layer_all);
+            if (!attention) return "";
+            if (need == Need::kHeadsInFirstLayer) {
+                return attention->n_head[0] == 0 ? Bad(header.Key("attention.head_count"), 0, "must be at least 1") : "";
+            }
+            if (need == Need::kEqualHeadLengths) {
+                return CheckEqual(header, "attention.value_length", attention->value_length, attention->key_length,
+                                  "the key length");
+            }
+            if (need == Need::kRopeOverWholeHeads) {
+                return CheckEqual(header, "rope.dimension_count", attention->rope_dimensions,
+                                  attention->value_length, "the head length");
+            }
+            for (uint32_t il = 0; il < n_layer_all; ++il) {
+                const uint32_t n_head = attention->n_head[il];
+                const uint32_t n_head_kv = attention->n_head_kv[il];
+                if (n_head_kv != 0 && n_head % n_head_kv != 0) {
+                    return Bad(header.Key("attention.head_count_kv"), n_head_kv,
+                               "must divide the " + std::to_string(n_head) + " attention heads");
+                }
+            }
+            return "";
+        }
+        case Need::kRopeBelowKeyLength: {
+            const auto attention = ReadAttention(header, n_layer_all);
+            const Read key_length_mla = header.Unsigned("attention.key_length_mla", 0);
+            const Read value_length_mla = header.Unsigned("attention.value_length_mla", 0);
+            if (!attention || !key_length_mla || !value_length_mla) return "";
+            const bool mla = *key_length_mla != 0 && *value_length_mla != 0;
+            const uint32_t key_length = mla ? *key_length_mla : attention->key_length;
+            if (attention->rope_dimensions < key_length) return "";
+            return Bad(header.Key("rope.dimension_count"), attention->rope_dimensions,
+                       "must be below the key length, " + std::to_string(key_length));
+        }
+        case Need::kDoubleInnerSize: {
+            const Read n_embd = header.Unsigned("embedding_length", std::nullopt);
+            const Read inner_size = header.Unsigned("ssm.inner_size", std::nullopt);
+            if (!n_embd || !inner_size) return "";
+            return CheckEqual(header, "ssm.inner_size", *inner_size, 2 * *n_embd, "twice the embedding length");
+        }
+        case Need::kWkvHeadSize: return CheckDivisor(header, "wkv.head_size", std::nullopt);
+        case Need::kExpertsPerGroup: return CheckDivisor(header, "experts_per_group", std::nullopt);
+        case Need::kKnownPosnetLayers: {
+            const Read n_posnet = header.Unsigned("posnet.block_count", std::nullopt);
+            return n_posnet && *n_posnet > 6 ? Bad(header.Key("posnet.block_count"), *n_posnet, "at most 6 are supported")
+                                             : "";
+        }
+        case Need::kSameDecoderWidths: {
+            const Read posnet = header.Unsigned("posnet.embedding_length", std::nullopt);
+            const Read convnext = header.Unsigned("convnext.embedding_length", std::nullopt);
+            if (!posnet || !convnext) return "";
+            return CheckEqual(header, "convnext.embedding_length", *convnext, *posnet, "the posnet's");
+        }
+    }
+    return "";
+}
+
 // What one architecture's own reading asserts on or divides by as zero. The library
 // reads other keys of the architecture first and may refuse the file over one
 // of those instead, which ends the loading as surely.
@@ -225,6 +410,18 @@ std::string CheckArchitecture(const Header& header, uint32_t n_layer_all, uint32
     if (arch == "minimax-01") return CheckFullAttentionInterval(header, n_layer, 8);
     if (arch == "gemma2") return CheckAttentionHeads(header, n_layer_all, n_layer, 46);
     if (arch == "gemma3") return CheckAttentionHeads(header, n_layer_all, n_layer, 62);
+    return "";
+}
+
+// What building the architecture's tensors and graph asserts on or divides by,
+// checked once the library's reading of the header would have passed.
+std::string CheckArchitectureNeeds(const Header& header, uint32_t n_layer_all, uint32_t n_layer) {
+    for (const ArchitectureNeed& row : kArchitectureNeeds) {
+        const auto& names = row.architectures;
+        if (std::find(names.begin(), names.end(), header.arch) == names.end()) continue;
+        const std::string bad = CheckNeed(header, row.need, n_layer_all, n_layer);
+        if (!bad.empty()) return bad;
+    }
     return "";
 }
 
@@ -278,6 +475,7 @@ std::string CheckHyperParameters(const Header& header) {
     std::string bad = CheckExperts(header, *n_expert, *n_used, *n_groups, *n_groups_used);
     if (bad.empty()) bad = CheckRopeScaling(header);
     if (bad.empty()) bad = CheckArchitecture(header, *n_layer, *n_layer - *n_nextn);
+    if (bad.empty()) bad = CheckArchitectureNeeds(header, *n_layer, *n_layer - *n_nextn);
     return bad;
 }
 

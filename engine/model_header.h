@@ -1,6 +1,6 @@
 // Checks of a GGUF file's header values that would end the process while the
-// library reads a model's hyper-parameters: its assertions, and divisions by
-// zero. Loader thread.
+// library reads a model's hyper-parameters or builds its tensors and graph: its
+// assertions, and divisions by zero. Loader thread.
 #pragma once
 
 #include <string>

@@ -3,10 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <optional>
 #include <sstream>
 #include <thread>
 
 #include "engine_test_support.h"
+#include "gguf.h"
+#include "llama.h"
+#include "model_header.h"
 
 namespace {
 
@@ -252,32 +256,114 @@ ArchitectureHeader RequiredKeys(const std::string& architecture) {
     }
     if (architecture == "qwen35" || architecture == "qwen35moe" || architecture == "qwen3next") return state_space;
     if (architecture == "minimax-01") return {{}, {{"residual_scale", 1.0f}}};
+    if (architecture == "bailingmoe2" || architecture == "glm4moe" || architecture == "deepseek2") {
+        return {{{"expert_feed_forward_length", 64}, {"expert_shared_count", 1}, {"expert_gating_func", 2},
+                 {"attention.q_lora_rank", 64}, {"attention.kv_lora_rank", 64}}};
+    }
+    if (architecture == "grovemoe") {
+        return {{{"expert_feed_forward_length", 64}, {"experts_per_group", 2}}, {{"expert_group_scale", 1.0f}}};
+    }
+    if (architecture == "lfm2moe") {
+        return {{{"shortconv.l_cache", 3}, {"expert_feed_forward_length", 64}, {"expert_gating_func", 2}}};
+    }
+    if (architecture == "jamba" || architecture == "granitehybrid") {
+        ArchitectureHeader keys = state_space;
+        keys.u32 = {{"ssm.conv_kernel", 4}, {"ssm.inner_size", 128}, {"ssm.state_size", 16}, {"ssm.time_step_rank", 4},
+                    {"ssm.group_count", 1}};
+        return keys;
+    }
+    if (architecture == "rwkv6qwen2") return {{{"time_mix_extra_dim", 64}, {"time_decay_extra_dim", 64}}};
+    if (architecture == "wavtokenizer-dec") {
+        return {{{"features_length", 64}, {"posnet.embedding_length", 64}, {"posnet.block_count", 6},
+                 {"convnext.embedding_length", 64}, {"convnext.block_count", 1}, {"attention.group_norm_groups", 32}},
+                {{"attention.group_norm_epsilon", 1e-5f}, {"attention.layer_norm_epsilon", 1e-5f}}};
+    }
     return {{}};
 }
 
+void AddTensorAsked(ggml_tensor* tensor, void* asked) {
+    TinyTensor tiny{ggml_get_name(tensor), {}};
+    for (int dim = 0; dim < ggml_n_dims(tensor); ++dim) tiny.shape.push_back(tensor->ne[dim]);
+    static_cast<std::vector<TinyTensor>*>(asked)->push_back(tiny);
+}
+
+// The tensors the library asks for when it reads `model`'s header, as it does
+// for a model made in memory. Empty when it refuses the header.
+std::vector<TinyTensor> TensorsAskedFor(const TinyModel& model) {
+    TempFolder folder;
+    PlaceModel(folder, model);
+    gguf_init_params params = {true, nullptr};
+    gguf_context* gguf = gguf_init_from_file(folder.File("model.gguf").c_str(), params);
+    if (!gguf) return {};
+    std::vector<TinyTensor> asked;
+    llama_backend_init();
+    llama_model* made = llama_model_init_from_user(gguf, AddTensorAsked, &asked, llama_model_default_params());
+    if (!made) asked.clear();
+    llama_model_free(made);
+    llama_backend_free();
+    gguf_free(gguf);
+    return asked;
+}
+
 // Loads, from `folder`, a model of `architecture` with `n_layer` layers whose
-// header holds the keys the architecture requires, then `values`.
+// header holds the keys the architecture requires, then `values`. Its tensors
+// are llama's, or, given `asked_with`, those the library asks for when the
+// header also holds those values (none: the header as it is).
 std::vector<Received> LoadArchitecture(const TempFolder& folder, const char* architecture,
-                                       const ArchitectureHeader& values, int32_t n_layer) {
+                                       const ArchitectureHeader& values, int32_t n_layer,
+                                       const std::optional<ArchitectureHeader>& asked_with = std::nullopt) {
     TinyModel model = ScriptedReply("ok");
     model.architecture = architecture;
     model.n_layer = n_layer;
     AddToHeader(model, RequiredKeys(architecture));
+    if (asked_with) {
+        TinyModel asking = model;
+        AddToHeader(asking, values);
+        AddToHeader(asking, *asked_with);
+        model.tensors = TensorsAskedFor(asking);
+        EXPECT_FALSE(model.tensors.empty()) << "the library refused the header it was asked about";
+    }
     AddToHeader(model, values);
     PlaceModel(folder, model);
     EnginePtr engine(new Engine);
     return LoadFrom(folder, engine.get());
 }
 
+// A model of one architecture whose header holds `values`.
+struct ArchitectureCase {
+    const char* architecture;
+    const char* outcome;  // valid: the library's own error, null when it loads; hostile: the refusal logged
+    ArchitectureHeader values;
+    int32_t n_layer = 1;
+    std::optional<ArchitectureHeader> asked_with = std::nullopt;  // as LoadArchitecture takes it
+};
+
+// A valid case loads, or the library reports its own error; the check says nothing.
+void ExpectNotRefused(const ArchitectureCase& c) {
+    SCOPED_TRACE(std::string(c.architecture) + ": " + (c.outcome ? c.outcome : "loads"));
+    TempFolder folder;
+    const auto received = LoadArchitecture(folder, c.architecture, c.values, c.n_layer, c.asked_with);
+    EXPECT_TRUE(OwnLogLines(folder).empty());
+    EXPECT_EQ(MessagesOf(received), (std::vector<UINT>{WM_APP_STATUS, c.outcome ? WM_APP_ERROR : WM_APP_LOAD_DONE}));
+    if (c.outcome) {
+        EXPECT_NE(ReadBytes(folder.File("velkin.log")).find(c.outcome), std::string::npos);
+    }
+}
+
+// A hostile case is refused before the library sees it, with the outcome logged.
+void ExpectRefused(const ArchitectureCase& c) {
+    SCOPED_TRACE(c.outcome);
+    TempFolder folder;
+    const auto received = LoadArchitecture(folder, c.architecture, c.values, c.n_layer, c.asked_with);
+    EXPECT_EQ(MessagesOf(received), (std::vector<UINT>{WM_APP_STATUS, WM_APP_ERROR}));
+    EXPECT_EQ(received.back().text, kUnusable);
+    EXPECT_EQ(OwnLogLines(folder), std::vector<std::string>{"velkin: model.gguf refused: " + std::string(c.outcome) + "\r"});
+}
+
 TEST(ModelLoader, ArchitectureValuesTheLibraryAssertsOnOrDividesByAreRefused) {
     // Each architecture reads values of its own; the library asserts on some of
     // them or divides by them, and either ends the process.
-    struct Case {
-        const char* architecture;
-        const char* outcome;  // valid: the library's own error, null when it loads; hostile: the refusal logged
-        ArchitectureHeader values;
-        int32_t n_layer = 1;
-    };
+    using Case = ArchitectureCase;
     const char kTensors[] = "check_tensor_dims";  // the header was read; llama's tensors are not this model's
     std::vector<uint32_t> heads_but_the_first(62, 8);
     heads_but_the_first[0] = 0;
@@ -306,17 +392,7 @@ TEST(ModelLoader, ArchitectureValuesTheLibraryAssertsOnOrDividesByAreRefused) {
         {"llama", "expert_used_count has wrong array element type str",
          {{{"expert_count", 4}}, {}, {}, {}, {{"expert_used_count", {"2"}}}}},
     };
-    for (const Case& c : valid) {
-        SCOPED_TRACE(std::string(c.architecture) + ": " + (c.outcome ? c.outcome : "loads"));
-        TempFolder folder;
-        const auto received = LoadArchitecture(folder, c.architecture, c.values, c.n_layer);
-        EXPECT_TRUE(OwnLogLines(folder).empty());
-        EXPECT_EQ(MessagesOf(received),
-                  (std::vector<UINT>{WM_APP_STATUS, c.outcome ? WM_APP_ERROR : WM_APP_LOAD_DONE}));
-        if (c.outcome) {
-            EXPECT_NE(ReadBytes(folder.File("velkin.log")).find(c.outcome), std::string::npos);
-        }
-    }
+    for (const Case& c : valid) ExpectNotRefused(c);
 
     const Case hostile[] = {
         {"nanbeige", "nanbeige.num_loops is 0; the layers must run at least once", {{{"num_loops", 0}}}},
@@ -356,15 +432,76 @@ TEST(ModelLoader, ArchitectureValuesTheLibraryAssertsOnOrDividesByAreRefused) {
         {"gemma3", "gemma3.attention.head_count is 0; a model of 62 layers needs attention heads",
          {{}, {}, {}, {{"attention.head_count", heads_but_the_first}}}, 62},
     };
-    for (const Case& c : hostile) {
-        SCOPED_TRACE(c.outcome);
-        TempFolder folder;
-        const auto received = LoadArchitecture(folder, c.architecture, c.values, c.n_layer);
-        EXPECT_EQ(MessagesOf(received), (std::vector<UINT>{WM_APP_STATUS, WM_APP_ERROR}));
-        EXPECT_EQ(received.back().text, kUnusable);
-        EXPECT_EQ(OwnLogLines(folder),
-                  std::vector<std::string>{"velkin: model.gguf refused: " + std::string(c.outcome) + "\r"});
+    for (const Case& c : hostile) ExpectRefused(c);
+}
+
+TEST(ModelLoader, ValuesTheLibraryAssertsOnOrDividesByWhileBuildingTheModelAreRefused) {
+    // Building an architecture's tensors, or its graph when the context is made,
+    // asserts on some header values or divides by them. The files hold llama's
+    // tensors, or the tensors the library asks for, so that loading reaches that far.
+    using Case = ArchitectureCase;
+    const ArchitectureHeader kAsIs = {{}};
+    const ArchitectureHeader kExperts = {{{"expert_count", 4}, {"expert_used_count", 2}}};
+    const char kTensors[] = "check_tensor_dims";  // the tensors the header asks for are not llama's
+    const Case valid[] = {
+        {"llama", nullptr, {{{"attention.head_count", 2}, {"attention.key_length", 32}, {"attention.value_length", 32}}},
+         1, kAsIs},
+        {"llama", nullptr, {{{"attention.head_count", 4}, {"attention.head_count_kv", 2}}}, 1, kAsIs},
+        {"qwen2", nullptr, {{{"rope.dimension_count", 64}}}, 1, kAsIs},
+        // layers of no attention heads at all
+        {"lfm2", nullptr,
+         {{{"shortconv.l_cache", 3}, {"attention.head_count", 2}}, {}, {}, {{"attention.head_count_kv", {0, 2}}}}, 2,
+         kAsIs},
+        {"bailingmoe2", kTensors, kExperts},
+        {"lfm2moe", nullptr, {{{"leading_dense_block_count", 1}}}, 1, kAsIs},  // no layer of experts
+        {"deepseek2", kTensors, {{{"rope.dimension_count", 63}}}},
+        {"jamba", nullptr, {{{"ssm.inner_size", 128}}}},  // its attention layers are llama's
+        {"wavtokenizer-dec", nullptr, {{}}, 6, kAsIs},
+    };
+    for (const Case& c : valid) ExpectNotRefused(c);
+
+    const Case hostile[] = {
+        {"bailingmoe2", "bailingmoe2.expert_count is 0; must be at least 1", {{}}},
+        {"bailingmoe2", "bailingmoe2.expert_used_count is 0; the first layer must use experts",
+         {{{"expert_count", 4}}, {}, {}, {{"expert_used_count", {0, 2}}}}, 2},
+        {"glm4moe", "glm4moe.expert_count is 0; must be at least 1", {{}}},
+        {"grovemoe", "grovemoe.expert_count is 0; must be at least 1", {{}}},
+        {"grovemoe", "grovemoe.experts_per_group is 0; must be at least 1",
+         {{{"expert_count", 4}, {"expert_used_count", 2}, {"experts_per_group", 0}}}},
+        {"llada-moe", "llada-moe.expert_count is 0; must be at least 1", {{}}},
+        {"smallthinker", "smallthinker.expert_count is 0; must be at least 1", {{}}},
+        {"qwen35moe", "qwen35moe.expert_count is 0; must be at least 1", {{}}},  // divides by the experts used
+        {"lfm2moe", "lfm2moe.expert_count is 0; must be at least 1", {{}}, 1, kExperts},
+        {"deepseek2", "deepseek2.rope.dimension_count is 64; must be below the key length, 64", {{}}},
+        {"deepseek2", "deepseek2.rope.dimension_count is 96; must be below the key length, 96",
+         {{{"attention.key_length_mla", 96}, {"attention.value_length_mla", 64}, {"rope.dimension_count", 96}}}},
+        {"llama", "llama.attention.value_length is 32; must be the key length, 64",
+         {{{"attention.value_length", 32}}}, 1, kAsIs},
+        {"qwen2", "qwen2.rope.dimension_count is 32; must be the head length, 64", {{{"rope.dimension_count", 32}}},
+         1, kAsIs},
+        {"llama", "llama.attention.head_count_kv is 3; must divide the 4 attention heads",
+         {{{"attention.head_count", 4}, {"attention.head_count_kv", 3}}}, 1, kAsIs},
+        {"olmo2", "olmo2.attention.head_count is 0; must be at least 1", {{{"attention.head_count", 0}}}},
+        {"jamba", "jamba.ssm.inner_size is 64; must be twice the embedding length, 128", {{{"ssm.inner_size", 64}}}},
+        {"granitehybrid", "granitehybrid.ssm.inner_size is 64; must be twice the embedding length, 128",
+         {{{"ssm.inner_size", 64}}}},
+        {"rwkv6qwen2", "rwkv6qwen2.wkv.head_size is 0; must be at least 1", {{{"wkv.head_size", 0}}}},
+        {"wavtokenizer-dec", "wavtokenizer-dec.posnet.block_count is 7; at most 6 are supported",
+         {{{"posnet.block_count", 7}}}, 7, ArchitectureHeader{{{"posnet.block_count", 6}}}},
+        {"wavtokenizer-dec", "wavtokenizer-dec.convnext.embedding_length is 128; must be the posnet's, 64",
+         {{{"convnext.embedding_length", 128}}}, 6, ArchitectureHeader{{{"convnext.embedding_length", 64}}}},
+    };
+    for (const Case& c : hostile) ExpectRefused(c);
+}
+
+TEST(ModelLoader, TheLibrarysOwnVocabularyFilesPassTheHeaderCheck) {
+    size_t n_files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(VELKIN_VOCABULARY_FOLDER)) {
+        if (entry.path().extension() != ".gguf") continue;
+        ++n_files;
+        EXPECT_EQ(FindBadHeaderValue(entry.path().string()), "") << entry.path().filename();
     }
+    EXPECT_GE(n_files, 19u);
 }
 
 TEST(ModelLoader, ReadyEngineHoldsTheModelAndTheProgramsSettings) {

@@ -7,6 +7,7 @@
 #include "ggml.h"
 #include "gguf.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -128,6 +129,14 @@ bool CheckModel(const TinyModel& model, std::string* error) {
             return false;
         }
     }
+    for (const TinyTensor& tensor : model.tensors) {
+        const auto negative = [](int64_t size) { return size < 0; };
+        if (tensor.shape.empty() || tensor.shape.size() > 4 ||
+            std::any_of(tensor.shape.begin(), tensor.shape.end(), negative)) {
+            *error = "tensor " + tensor.name + " needs 1 to 4 dimensions, none negative";
+            return false;
+        }
+    }
     const int needed = kFirstPieceSlot + n_pieces;
     if (model.n_embd != 0 && (model.n_embd < needed || model.n_embd % 64 != 0)) {
         *error = "n_embd must be a multiple of 64 and at least " + std::to_string(needed);
@@ -180,6 +189,29 @@ void AddTensor(TensorStore* store, gguf_context* gguf, const std::string& name, 
     }
     tensor->data = data;
     gguf_add_tensor(gguf, tensor);
+}
+
+void AddZeroTensor(TensorStore* store, gguf_context* gguf, const TinyTensor& tiny) {
+    ggml_tensor* tensor = ggml_new_tensor(store->meta, GGML_TYPE_F32, static_cast<int>(tiny.shape.size()),
+                                          tiny.shape.data());
+    ggml_set_name(tensor, tiny.name.c_str());
+    store->buffers.emplace_back(new uint8_t[ggml_nbytes(tensor)]());
+    tensor->data = store->buffers.back().get();
+    gguf_add_tensor(gguf, tensor);
+}
+
+// Writes the file beside the target and renames it, so a failed write never
+// leaves a half model. Frees `gguf`.
+bool WriteFile(gguf_context* gguf, const std::string& path, std::string* error) {
+    const std::string partial = path + ".partial";
+    const bool written = gguf_write_to_file(gguf, partial.c_str(), false);
+    gguf_free(gguf);
+    if (!written || std::rename(partial.c_str(), path.c_str()) != 0) {
+        std::remove(partial.c_str());
+        *error = "could not write " + path;
+        return false;
+    }
+    return true;
 }
 
 int SlotOfPiece(int index) { return index == kTinyAfterPrompt ? kAfterPromptSlot : kFirstPieceSlot + index; }
@@ -279,7 +311,7 @@ bool WriteTinyModel(const TinyModel& model, const std::string& path, std::string
     // Tensors
     TensorStore store;
     const bool head_norms = model.architecture == kHunyuanDense;
-    const size_t n_tensors = 3 + (head_norms ? 11 : 9) * static_cast<size_t>(model.n_layer);
+    const size_t n_tensors = 3 + (head_norms ? 11 : 9) * static_cast<size_t>(model.n_layer) + model.tensors.size();
     ggml_init_params params = {n_tensors * ggml_tensor_overhead() + 1024, nullptr, true};
     store.meta = ggml_init(params);
     gguf_context* gguf = gguf_init_empty();
@@ -305,6 +337,8 @@ bool WriteTinyModel(const TinyModel& model, const std::string& path, std::string
         for (const std::string& value : values) texts.push_back(value.c_str());
         gguf_set_arr_str(gguf, key.c_str(), texts.data(), texts.size());
     }
+    for (const TinyTensor& tensor : model.tensors) AddZeroTensor(&store, gguf, tensor);
+    if (!model.tensors.empty()) return WriteFile(gguf, path, error);
     AddTensor(&store, gguf, "token_embd.weight", weight_type, n_embd, n_vocab, embedding.data());
     AddTensor(&store, gguf, "output_norm.weight", GGML_TYPE_F32, n_embd, 1, ones.data());
     AddTensor(&store, gguf, "output.weight", weight_type, n_embd, n_vocab, output.data());
@@ -324,14 +358,5 @@ bool WriteTinyModel(const TinyModel& model, const std::string& path, std::string
         AddTensor(&store, gguf, blk + "ffn_down.weight", weight_type, n_ff, n_embd, nullptr);
     }
 
-    // File: written beside the target and renamed, so a failed write never leaves a half model.
-    const std::string partial = path + ".partial";
-    const bool written = gguf_write_to_file(gguf, partial.c_str(), false);
-    gguf_free(gguf);
-    if (!written || std::rename(partial.c_str(), path.c_str()) != 0) {
-        std::remove(partial.c_str());
-        *error = "could not write " + path;
-        return false;
-    }
-    return true;
+    return WriteFile(gguf, path, error);
 }

@@ -21,6 +21,12 @@ struct TinyEdge {
 
 enum class TinyWeightType { F32, F16, Q8_0 };
 
+// A tensor of 32-bit floats, all zero, of up to four dimensions.
+struct TinyTensor {
+    std::string name;
+    std::vector<int64_t> shape;
+};
+
 // How the vocabulary spells text: SentencePiece ("llama": "<0xNN>" byte tokens, spaces
 // as "\u2581") or byte-level BPE ("gpt2": each byte a character of GPT-2's byte
 // alphabet, no merges), as most recent models do.
@@ -55,6 +61,9 @@ struct TinyModel {
     std::vector<std::pair<std::string, std::vector<int8_t>>> header_bool_array;  // 0 false, else true
     std::vector<std::pair<std::string, std::vector<uint32_t>>> header_u32_array;
     std::vector<std::pair<std::string, std::vector<std::string>>> header_str_array;
+    // Tensors written instead of llama's when not empty: another architecture's
+    // set, e.g. the one the library asks for when it reads this header.
+    std::vector<TinyTensor> tensors;
 };
 
 // A reply of `text`, one byte per token, then end of generation.
