@@ -3,8 +3,10 @@
 // so closing a handle never stops, joins or detaches the thread. Any thread.
 #include <limits.h>
 #include <pthread.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <cstdint>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -67,6 +69,10 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stack_size,
                            LPTHREAD_START_ROUTINE routine, LPVOID parameter, DWORD flags,
                            LPDWORD thread_id) {
     if (routine == nullptr || (flags & ~STACK_SIZE_PARAM_IS_A_RESERVATION) != 0) return nullptr;  // no suspended start
+    // Whole pages, as Windows rounds the size up: the library would round it down.
+    const SIZE_T page = static_cast<SIZE_T>(sysconf(_SC_PAGESIZE));
+    if (stack_size > SIZE_MAX - page) return nullptr;
+    stack_size = (stack_size + page - 1) / page * page;
     std::shared_ptr<ThreadCompletion> completion;
     try {
         completion = std::make_shared<ThreadCompletion>();
