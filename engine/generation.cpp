@@ -16,8 +16,8 @@ constexpr char kPromptFailedText[] = "Failed to process the prompt. The input ma
 constexpr int32_t kChunkTokens = 512;
 constexpr size_t kPieceBufferBytes = 256;
 
-// The thread's stack: what it has always run with, and more for each byte that
-// llama_tokenize may get. For vocabularies whose pre-tokeniser splits words with
+// The thread's stack: the default it has always run with here, and more for
+// each byte that llama_tokenize may get. For vocabularies whose pre-tokeniser splits words with
 // std::regex (deepseek-coder, deepseek-llm, falcon and two dozen more), the
 // matcher recurses once per character of a word, 320 bytes of stack each. That
 // was measured by filling a thread's stack with a pattern, tokenising prompts
@@ -27,7 +27,7 @@ constexpr size_t kPieceBufferBytes = 256;
 // knows (over gpt-2's vocabulary), a run cost 320 bytes per character, or none;
 // 416 with the library built without optimisation. A character is one byte at
 // the least, so 512 bytes per byte leaves room for other compilers and flags.
-constexpr SIZE_T kBaseStackBytes = 8 << 20;  // decoding and sampling need far less
+constexpr SIZE_T kBaseStackBytes = 8 << 20;
 constexpr SIZE_T kStackBytesPerPromptByte = 512;
 
 // Cuts sequence 0 of the cache, n_past and cached_tokens back to `keep` tokens.

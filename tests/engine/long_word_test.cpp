@@ -102,4 +102,17 @@ TEST(LongWord, TheLongestRunAContextHoldsLeavesTheProgramRunning) {
     EXPECT_EXIT(ReplyToALongWord(longest), testing::ExitedWithCode(0), "^GEN_DONE  after 512 tokens\n$");
 }
 
+// A paste no context holds still gets the sentence that says so: its stack is
+// sized for the longest prompt the count lets through, not for all of it (512
+// bytes for each of 128 MiB would be more memory than this machine has).
+TEST(LongWord, APasteFarBeyondAnyContextIsRefusedInWords) {
+    EnginePtr engine = LoadEngine(ScriptedReply("hi"));
+    ChatHistory history;
+    AddUserMessage(history, std::string(128 << 20, 'a'));
+    const std::vector<Received> received = Reply(engine.get(), BuildPrompt(history));
+    ASSERT_EQ(received.size(), 1u);
+    EXPECT_EQ(received[0].message, static_cast<UINT>(WM_APP_ERROR));
+    EXPECT_EQ(received[0].text, "The conversation is too long for the context window. Please start a new chat.");
+}
+
 }  // namespace
