@@ -2,17 +2,32 @@
 
 #include "chat_history.h"
 
+#include <string_view>
+
 namespace {
 
-constexpr char kImStart[] = "<|im_start|>";
-constexpr char kImEnd[] = "<|im_end|>";
+constexpr std::string_view kMarkers[] = {"<|im_start|>", "<|im_end|>"};
 
-// Removes every `marker`, searching again from the start after each erasure, so a
-// marker that an erasure forms out of the bytes around it goes as well.
-void EraseEvery(std::string& text, const std::string& marker) {
-    for (size_t at = text.find(marker); at != std::string::npos; at = text.find(marker)) {
-        text.erase(at, marker.size());
+// `text` without its markers, also those that removing others forms. Neither
+// marker overlaps itself or the other, so however the erasures are ordered the
+// text ends the same; dropping each marker as its last byte arrives gets there in
+// one pass, where searching again from the start after each erasure was quadratic.
+std::string WithoutMarkers(const std::string& text) {
+    std::string cleaned;
+    cleaned.reserve(text.size());
+    for (char byte : text) {
+        cleaned.push_back(byte);
+        if (byte != '>') continue;  // the last byte of both markers
+        for (std::string_view marker : kMarkers) {
+            const bool ends_with_marker = cleaned.size() >= marker.size() &&
+                                          cleaned.compare(cleaned.size() - marker.size(), marker.size(), marker) == 0;
+            if (ends_with_marker) {
+                cleaned.resize(cleaned.size() - marker.size());
+                break;
+            }
+        }
     }
+    return cleaned;
 }
 
 void AppendTurn(std::string& prompt, const char* header, const std::string& text) {
@@ -24,14 +39,7 @@ void AppendTurn(std::string& prompt, const char* header, const std::string& text
 }  // namespace
 
 void AddUserMessage(ChatHistory& history, const std::string& text) {
-    std::string cleaned = text;
-    // Erasing the end markers can join the bytes around them into a new start
-    // marker, so both passes repeat until neither marker is left.
-    do {
-        EraseEvery(cleaned, kImStart);
-        EraseEvery(cleaned, kImEnd);
-    } while (cleaned.find(kImStart) != std::string::npos);
-    history.messages.push_back(ChatMessage{0, std::move(cleaned)});
+    history.messages.push_back(ChatMessage{0, WithoutMarkers(text)});
 }
 
 std::string BuildPrompt(const ChatHistory& history) {

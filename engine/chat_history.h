@@ -24,9 +24,8 @@ inline constexpr char kSystemPrompt[] =
 
 // Appends a user turn: `text` with every "<|im_start|>" and "<|im_end|>"
 // removed, also those that removing others forms, so a user cannot write the
-// prompt's own markers. Accepts
-// any text, the empty one included. On an allocation failure the history is
-// unchanged.
+// prompt's own markers; in time linear in its length. Accepts any text, the
+// empty one included. On an allocation failure the history is unchanged.
 void AddUserMessage(ChatHistory& history, const std::string& text);
 
 // The whole conversation under the system prompt in ChatML, ending with the open

@@ -16,6 +16,20 @@ constexpr char kPromptFailedText[] = "Failed to process the prompt. The input ma
 constexpr int32_t kChunkTokens = 512;
 constexpr size_t kPieceBufferBytes = 256;
 
+// The thread's stack: the default it has always run with here, and more for
+// each byte that llama_tokenize may get. For vocabularies whose pre-tokeniser splits words with
+// std::regex (deepseek-coder, deepseek-llm, falcon and two dozen more), the
+// matcher recurses once per character of a word, 320 bytes of stack each. That
+// was measured by filling a thread's stack with a pattern, tokenising prompts
+// holding 1 KiB and 4 KiB runs of letters, spaces, digits, punctuation, CJK and
+// accented letters, and reading how far the pattern was overwritten: with every
+// vocabulary in llama.cpp's models/ and every pre-tokeniser name the library
+// knows (over gpt-2's vocabulary), a run cost 320 bytes per character, or none;
+// 416 with the library built without optimisation. A character is one byte at
+// the least, so 512 bytes per byte leaves room for other compilers and flags.
+constexpr SIZE_T kBaseStackBytes = 8 << 20;
+constexpr SIZE_T kStackBytesPerPromptByte = 512;
+
 // Cuts sequence 0 of the cache, n_past and cached_tokens back to `keep` tokens.
 void TrimCache(Engine* engine, int32_t keep) {
     llama_memory_t memory = llama_get_memory(engine->ctx);
@@ -122,6 +136,15 @@ DWORD WINAPI GenerationThread(LPVOID parameter) {
     }
     DeleteGenerationRequest(request);  // after the final message, touch nothing shared
     return 0;
+}
+
+SIZE_T GenerationStackBytes(const Engine* engine, const std::string& prompt) {
+    if (!engine || !engine->ready) return kBaseStackBytes;  // the run ends before tokenising
+    // Only a prompt the run lets through reaches the tokeniser, whole.
+    const int32_t n_ctx = static_cast<int32_t>(llama_n_ctx(engine->ctx));
+    const size_t tokenised = std::min({prompt.size(), LongestPromptThatCanFit(engine->prompt_bound, n_ctx),
+                                       static_cast<size_t>(INT32_MAX)});
+    return kBaseStackBytes + kStackBytesPerPromptByte * tokenised;
 }
 
 int32_t DecodeTokens(Engine* engine, const llama_token* tokens, int32_t count, int32_t first_position,

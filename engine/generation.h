@@ -29,6 +29,13 @@ struct GenerationRequest {
 // Returns 0 on every path.
 DWORD WINAPI GenerationThread(LPVOID request);
 
+// The stack to start a generation thread with for `prompt` (CreateThread's
+// stack_size, as a reservation): the library splits some vocabularies' text into
+// words by a recursion per character, so a long word needs a deep stack. UI
+// thread, while no worker runs: reads the engine's context size and prompt
+// bound. Accepts null. Can't fail.
+SIZE_T GenerationStackBytes(const Engine* engine, const std::string& prompt);
+
 // Decodes `count` tokens into sequence 0 at positions first_position onwards, in
 // chunks of at most 512, each chunk asking for its last token's output. Returns
 // the number of tokens decoded: `count` when every chunk decoded (0 for count 0

@@ -281,12 +281,20 @@ int64_t FewestPromptTokens(const PromptBound& bound, const std::string& prompt) 
     return FewestTokens(bound, CountedText(bound, prompt, &spaced));
 }
 
-bool PromptCannotFit(const PromptBound& bound, const std::string& prompt, int32_t n_ctx) {
-    if (bound.piece_ends.empty()) return false;
+size_t LongestPromptThatCanFit(const PromptBound& bound, int32_t n_ctx) {
+    if (bound.piece_ends.empty()) return SIZE_MAX;
     // No token stands for more bytes than the longest cover, nor a byte or a
     // character for more than 4: more bytes than n_ctx such steps cannot fit.
     const size_t room = static_cast<size_t>(std::max(n_ctx, 0));
-    if (prompt.size() / std::max(bound.longest_cover, kLongestCharacter) > room) return true;
+    const size_t step = std::max(bound.longest_cover, kLongestCharacter);
+    if (room + 1 > SIZE_MAX / step) return SIZE_MAX;
+    return (room + 1) * step - 1;
+}
+
+bool PromptCannotFit(const PromptBound& bound, const std::string& prompt, int32_t n_ctx) {
+    if (bound.piece_ends.empty()) return false;
+    if (prompt.size() > LongestPromptThatCanFit(bound, n_ctx)) return true;
+    const size_t room = static_cast<size_t>(std::max(n_ctx, 0));
     if (!IsValidUtf8(prompt)) return false;
     // In the text as counted, no token stands for more bytes than its piece.
     std::string spaced;

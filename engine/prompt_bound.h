@@ -34,6 +34,10 @@ void SetPieces(PromptBound* bound, const std::vector<std::string_view>& pieces);
 // pieces, or a prompt that is not valid UTF-8).
 int64_t FewestPromptTokens(const PromptBound& bound, const std::string& prompt);
 
+// The most bytes a prompt that PromptCannotFit lets through in `n_ctx` tokens can
+// have; SIZE_MAX with no pieces, when any prompt goes through. Can't fail.
+size_t LongestPromptThatCanFit(const PromptBound& bound, int32_t n_ctx);
+
 // True only when `prompt` is certain to need more than `n_ctx` tokens, in time
 // linear in its length: a prompt that can fit is never refused. False with no pieces.
 bool PromptCannotFit(const PromptBound& bound, const std::string& prompt, int32_t n_ctx);

@@ -214,6 +214,7 @@ typedef PlatformDpiAwarenessContext* DPI_AWARENESS_CONTEXT;
 #define WAIT_OBJECT_0 0x00000000L
 #define WAIT_TIMEOUT 0x00000102L
 #define WAIT_FAILED ((DWORD)0xFFFFFFFF)
+#define STACK_SIZE_PARAM_IS_A_RESERVATION 0x00010000
 #define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010
 #define FILE_ATTRIBUTE_NORMAL 0x00000080
@@ -312,8 +313,11 @@ LPVOID WINAPI CoTaskMemAlloc(SIZE_T size);
 void WINAPI CoTaskMemFree(LPVOID block);
 
 // --- threads (any thread) ---
-// CreateThread: runs routine(parameter) on a new thread at once. The handle
-// refers to the thread's completion; CloseHandle drops only the handle.
+// CreateThread: runs routine(parameter) on a new thread at once, with a stack of
+// stack_size bytes (0, or less than the system allows: the default). The only flag is
+// STACK_SIZE_PARAM_IS_A_RESERVATION: here, as on Windows with it, stack pages
+// take memory only once used. The handle refers to the thread's completion;
+// CloseHandle drops only the handle. Null when the thread or its stack cannot be had.
 HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES attributes, SIZE_T stack_size,
                            LPTHREAD_START_ROUTINE routine, LPVOID parameter, DWORD flags,
                            LPDWORD thread_id);

@@ -101,7 +101,8 @@ Clock::time_point EngineReply(Engine* engine, Window* window, const std::string&
     window->received.clear();
     auto* request = new GenerationRequest{window->hwnd, engine, prompt, nullptr, max_tokens};
     const Clock::time_point start = Clock::now();
-    HANDLE thread = CreateThread(nullptr, 0, GenerationThread, request, 0, nullptr);
+    HANDLE thread = CreateThread(nullptr, GenerationStackBytes(engine, prompt), GenerationThread, request,
+                                 STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
     PumpUntilDone(window, error_expected);
     WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);

@@ -1,8 +1,9 @@
 // Hostile-input benchmark: pasted blobs far beyond a 32k context, refused; a
-// stop while a long prompt decodes; and the count that refuses a prompt too
-// long, on llama.cpp's own vocabularies: its build at every load, the memory it
-// keeps, and its time on long prompts. Each measurement runs in a child process
-// of its own. Prints figures; judges nothing.
+// stop while a long prompt decodes; chat markers removed from a pasted text; and
+// the count that refuses a prompt too long, on llama.cpp's own vocabularies: its
+// build at every load, the memory it keeps, and its time on long prompts. Each
+// measurement of a reply or a count runs in a child process of its own. Prints
+// figures; judges nothing.
 
 #include <malloc.h>
 
@@ -108,10 +109,11 @@ bool MeasureHostile(const std::filesystem::path& folder, HostileFigures* figures
     if (!engine) return false;
     std::atomic<bool> stop{false};
     window.received.clear();
-    auto* request = new GenerationRequest{window.hwnd, engine.get(), PromptOfTokens(engine->vocab, kStoppedPromptTokens),
-                                          &stop, -1};
+    const std::string prompt = PromptOfTokens(engine->vocab, kStoppedPromptTokens);
+    auto* request = new GenerationRequest{window.hwnd, engine.get(), prompt, &stop, -1};
     StartCounting(engine.get());
-    HANDLE thread = CreateThread(nullptr, 0, GenerationThread, request, 0, nullptr);
+    HANDLE thread = CreateThread(nullptr, GenerationStackBytes(engine.get(), prompt), GenerationThread, request,
+                                 STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
     if (!thread) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(kStopAfterMs));
     const Clock::time_point stopped = Clock::now();
@@ -123,6 +125,38 @@ bool MeasureHostile(const std::filesystem::path& folder, HostileFigures* figures
     figures->stop_prompt_tokens_decoded = PromptTokensDecoded(engine.get());
     DestroyWindow(window.hwnd);
     return true;
+}
+
+// ---- removing chat markers from a pasted text, on the window's thread ----
+
+constexpr int kCleaningRepeats = 5;
+
+struct PastedText {
+    const char* name;
+    const char* unit;  // repeated to 1 MiB
+};
+constexpr PastedText kPastedTexts[] = {
+    {"1 MiB of prose, no markers", "The quick brown fox jumps over the lazy dog. "},
+    {"1 MiB of markers", "<|im_start|><|im_end|>"},
+    {"1 MiB of nested markers", "<|im_<|im_end|>start|>"},  // each erasure forms the next marker
+    {"1 MiB of marker heads", "<|im_start|<|im_end|"},        // every byte a near miss
+};
+
+// AddUserMessage on each pasted text, the median of a few runs, in ms.
+void MeasureCleaning() {
+    printf("\nremoving chat markers from a pasted user text (AddUserMessage, median of %d)\n", kCleaningRepeats);
+    for (const PastedText& pasted : kPastedTexts) {
+        std::string text;
+        while (text.size() < (1u << 20)) text += pasted.unit;
+        std::vector<double> times;
+        for (int i = 0; i < kCleaningRepeats; ++i) {
+            ChatHistory history;
+            const Clock::time_point start = Clock::now();
+            AddUserMessage(history, text);
+            times.push_back(Milliseconds(start, Clock::now()));
+        }
+        printf("%-52s %10.2f ms\n", pasted.name, MedianOf(times));
+    }
 }
 
 // ---- the count, on real vocabularies ----
@@ -240,6 +274,8 @@ int main(int argc, char** argv) {
     }
     printf("%-52s %10.1f ms  (prompt tokens decoded: %.0f of %d)\n", "stop 200 ms into a 4000-token prompt, to its end",
            MedianOf(stop_ms), MedianOf(stop_decoded), kStoppedPromptTokens);
+
+    MeasureCleaning();
 
     // The count: built at every load, run on every reply.
     printf("\nthe count of a prompt's fewest tokens, vocabulary only (build: median of %d; counts: 32k context, "

@@ -1,9 +1,12 @@
 // CreateThread / WaitForSingleObject / CloseHandle on POSIX threads. A handle
 // is one reference to a shared completion record; the thread holds another,
 // so closing a handle never stops, joins or detaches the thread. Any thread.
+#include <limits.h>
 #include <pthread.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <cstdint>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -65,7 +68,11 @@ void* RunThread(void* raw) {
 HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stack_size,
                            LPTHREAD_START_ROUTINE routine, LPVOID parameter, DWORD flags,
                            LPDWORD thread_id) {
-    if (routine == nullptr || flags != 0) return nullptr;  // suspended start is not offered
+    if (routine == nullptr || (flags & ~STACK_SIZE_PARAM_IS_A_RESERVATION) != 0) return nullptr;  // no suspended start
+    // Whole pages, as Windows rounds the size up: the library would round it down.
+    const SIZE_T page = static_cast<SIZE_T>(sysconf(_SC_PAGESIZE));
+    if (stack_size > SIZE_MAX - page) return nullptr;
+    stack_size = (stack_size + page - 1) / page * page;
     std::shared_ptr<ThreadCompletion> completion;
     try {
         completion = std::make_shared<ThreadCompletion>();
@@ -83,7 +90,8 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stack_size,
     pthread_attr_t attributes;
     pthread_attr_init(&attributes);
     pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
-    if (stack_size > 0) pthread_attr_setstacksize(&attributes, stack_size);
+    // A stack below the system's least gets the default, larger than asked for.
+    if (stack_size >= static_cast<SIZE_T>(PTHREAD_STACK_MIN)) pthread_attr_setstacksize(&attributes, stack_size);
     {
         // Registered before the thread runs, so a fast routine can't finish first unseen.
         std::lock_guard<std::mutex> lock(g_handles_mutex);

@@ -2,7 +2,9 @@
 // ChatML markers from user text.
 #include <gtest/gtest.h>
 
-#include "engine.h"
+#include <random>
+
+#include "engine_test_support.h"
 
 namespace {
 
@@ -86,6 +88,86 @@ TEST(ChatMarkers, UserTextIsCleanedOfEveryMarker) {
         EXPECT_EQ(history.messages[0].role, 0) << c.name;
         EXPECT_EQ(history.messages[0].text, c.stored) << c.name;
     }
+}
+
+// The removal as the program first did it, kept as the reference: erase the
+// first marker found and search again from the start, both markers in turn,
+// until neither is left. Quadratic in the text's length.
+std::string RemovedFromTheStartAgain(std::string text) {
+    const auto erase_every = [&text](const std::string& marker) {
+        for (size_t at = text.find(marker); at != std::string::npos; at = text.find(marker)) {
+            text.erase(at, marker.size());
+        }
+    };
+    do {
+        erase_every("<|im_start|>");
+        erase_every("<|im_end|>");
+    } while (text.find("<|im_start|>") != std::string::npos);
+    return text;
+}
+
+std::string Cleaned(const std::string& text) {
+    ChatHistory history;
+    AddUserMessage(history, text);
+    return history.messages.at(0).text;
+}
+
+std::string Repeated(const std::string& unit, size_t times) {
+    std::string text;
+    for (size_t i = 0; i < times; ++i) text += unit;
+    return text;
+}
+
+TEST(ChatMarkers, CleaningGivesWhatErasingFromTheStartAgainGave) {
+    // Nested and overlapping markers, each of which an erasure forms or breaks.
+    const std::string nested_start = Repeated("<|im_", 300) + Repeated("start|>", 300);
+    const std::string nested_mixed = Repeated("<|im_<|im_", 200) + Repeated("end|>start|>", 200);
+    const std::string tables[] = {
+        "<|im_<|im_end|>start|>",
+        "<|im_start<|im_end|>|>",
+        "<|im_en<|im_start|>d|>x<|im_sta<|im_end|>rt|>",
+        "<<|im_start|>|im_end|>>",
+        "<|im_start|im_end|>",           // shares its first bytes with a marker, is none
+        "<|im_end|>start|>",             // an end marker then the tail of a start marker
+        "<|im_<|im_start|>",             // a marker's head left dangling
+        "<|im_start|>|>|im_start",
+        "<|im_start|>" + std::string("<|im_end") + "<|im_start|>|>",
+        nested_start,
+        nested_mixed,
+        nested_start + nested_mixed + "tail",
+        Repeated("<|im_<|im_end|>start|>", 1000),
+        Repeated("<|im_start|", 100) + Repeated(">", 100),
+        "\xE2\x96<|im_end|>\x81<|im_sta<|im_start|>rt|>\xFF",  // broken UTF-8 around them
+    };
+    for (const std::string& text : tables) {
+        EXPECT_EQ(Cleaned(text), RemovedFromTheStartAgain(text)) << text.substr(0, 80);
+    }
+
+    // Random texts of marker fragments, with a fixed seed so a failure repeats.
+    const std::string fragments[] = {"<|im_start|>", "<|im_end|>", "<|im_", "start|>", "end|>", "<|", "|>", "<",
+                                     "|", ">", "im_", "_", "s", "x", "\n", "\xC3", "\xA9"};
+    std::mt19937 random(22);
+    std::uniform_int_distribution<size_t> pick(0, std::size(fragments) - 1);
+    std::uniform_int_distribution<int> length(0, 24);
+    for (int i = 0; i < 50000; ++i) {
+        std::string text;
+        for (int n = length(random); n > 0; --n) text += fragments[pick(random)];
+        ASSERT_EQ(Cleaned(text), RemovedFromTheStartAgain(text)) << "case " << i << ": " << text;
+    }
+}
+
+// 23 MiB of nested markers: erasing from the start again after each marker
+// would take an hour; the window must not freeze over a paste.
+constexpr size_t kNestedRepeats = 1 << 20;
+DWORD CleanAHugePaste(LPVOID cleaned) {
+    *static_cast<std::string*>(cleaned) = Cleaned(Repeated("<|im_<|im_end|>start|>x", kNestedRepeats));
+    return 0;
+}
+
+TEST(ChatMarkers, AHugePasteOfNestedMarkersIsCleanedInOnePass) {
+    std::string cleaned;
+    RunOnThread(CleanAHugePaste, &cleaned);
+    EXPECT_EQ(cleaned, std::string(kNestedRepeats, 'x'));
 }
 
 TEST(ChatMarkers, ATextOfMarkersOnlyRendersAsAnEmptyUserTurn) {

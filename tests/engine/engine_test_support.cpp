@@ -58,8 +58,8 @@ void MessageLog::Drain() {
     received.pop_back();
 }
 
-void RunOnThread(LPTHREAD_START_ROUTINE routine, void* parameter) {
-    HANDLE thread = CreateThread(nullptr, 0, routine, parameter, 0, nullptr);
+void RunOnThread(LPTHREAD_START_ROUTINE routine, void* parameter, SIZE_T stack_bytes) {
+    HANDLE thread = CreateThread(nullptr, stack_bytes, routine, parameter, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
     ASSERT_NE(thread, nullptr);
     if (WaitForSingleObject(thread, static_cast<DWORD>(EventLimitMs())) != WAIT_OBJECT_0) {
         // The worker cannot be stopped and still uses what the test owns: the case's process ends here.
@@ -108,7 +108,7 @@ std::vector<Received> Reply(Engine* engine, const std::string& prompt, int32_t m
     request->prompt = prompt;
     request->stop_flag = stop_flag;
     request->max_tokens = max_tokens;
-    RunOnThread(GenerationThread, request);
+    RunOnThread(GenerationThread, request, GenerationStackBytes(engine, prompt));
     log.Drain();
     return log.received;
 }

@@ -38,9 +38,10 @@ struct MessageLog {
     void PumpOne();
 };
 
-// Runs `routine(parameter)` on a thread of its own and waits for it to return;
-// one that runs past the event limit fails the test and ends its process.
-void RunOnThread(LPTHREAD_START_ROUTINE routine, void* parameter);
+// Runs `routine(parameter)` on a thread of its own (a stack of `stack_bytes`, 0:
+// the default) and waits for it to return; one that runs past the event limit
+// fails the test and ends its process.
+void RunOnThread(LPTHREAD_START_ROUTINE routine, void* parameter, SIZE_T stack_bytes = 0);
 
 // A tiny model written into `folder` as model.gguf.
 void PlaceModel(const TempFolder& folder, const TinyModel& model);
@@ -52,7 +53,8 @@ EnginePtr LoadEngine(const TinyModel& model);
 std::vector<llama_token> Tokens(const Engine& engine, const std::string& prompt);
 int32_t CountTokens(const Engine& engine, const std::string& prompt);
 
-// One reply of `engine` to `prompt` on a generation thread; returns what the window received.
+// One reply of `engine` to `prompt` on a generation thread started as the
+// program starts it; returns what the window received.
 std::vector<Received> Reply(Engine* engine, const std::string& prompt, int32_t max_tokens = -1,
                             std::atomic<bool>* stop_flag = nullptr);
 

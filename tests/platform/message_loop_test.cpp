@@ -5,6 +5,7 @@
 
 #include "test_limits.h"
 
+#include <pthread.h>
 #include <time.h>
 
 #include <atomic>
@@ -364,6 +365,46 @@ TEST(Threads, ClosingAHandleLeavesTheThreadRunning) {
         nanosleep(&pause, nullptr);
     }
     EXPECT_TRUE(gate.finished);
+}
+
+// The stack the routine runs on, from the thread's own attributes.
+DWORD WINAPI ReadOwnStackSize(LPVOID parameter) {
+    pthread_attr_t attributes;
+    void* base = nullptr;
+    size_t size = 0;
+    if (pthread_getattr_np(pthread_self(), &attributes) == 0) {
+        pthread_attr_getstack(&attributes, &base, &size);
+        pthread_attr_destroy(&attributes);
+    }
+    *static_cast<size_t*>(parameter) = size;
+    return 0;
+}
+
+TEST(Threads, TheStackIsAtLeastTheSizeAskedFor) {
+    const struct {
+        const char* name;
+        SIZE_T stack_size;
+        DWORD flags;
+    } cases[] = {
+        // valid
+        {"far above the default", 256u << 20, 0},
+        {"a reservation", 256u << 20, STACK_SIZE_PARAM_IS_A_RESERVATION},
+        {"not a whole number of pages", (64u << 20) + 12345, STACK_SIZE_PARAM_IS_A_RESERVATION},
+        {"the default", 0, 0},
+        // hostile: below the least stack the system gives a thread
+        {"one byte", 1, 0},
+    };
+    for (const auto& c : cases) {
+        size_t stack = 0;
+        HANDLE thread = CreateThread(nullptr, c.stack_size, ReadOwnStackSize, &stack, c.flags, nullptr);
+        ASSERT_NE(thread, nullptr) << c.name;
+        EXPECT_EQ(WaitForSingleObject(thread, INFINITE), (DWORD)WAIT_OBJECT_0);
+        EXPECT_TRUE(CloseHandle(thread));
+        EXPECT_GE(stack, c.stack_size) << c.name;
+        EXPECT_GE(stack, 1u << 20) << c.name << ": at least Windows' default";
+    }
+    size_t unused = 0;
+    EXPECT_EQ(CreateThread(nullptr, 0, ReadOwnStackSize, &unused, 0x4, nullptr), nullptr) << "a suspended start";
 }
 
 TEST(Threads, ClosedOrForeignHandlesAreRefused) {
