@@ -15,7 +15,8 @@ struct LongWord {
     const char* name;
     const char* vocabulary;  // models/ggml-vocab-NAME.gguf
     const char* unit;        // repeated to make the word
-    size_t bytes;            // 0: the longest piece, as often as a 32k context holds it
+    size_t bytes;            // 0: the longest piece, as often as the context holds it
+    int32_t n_ctx = 32768;
 };
 
 std::string Repeated(const std::string& unit, size_t bytes) {
@@ -41,7 +42,7 @@ void ReplyToALongWord(const LongWord& word) {
         exit(2);
     }
     TinyModel model = ImmediateEnd();
-    model.n_ctx_train = 32768;
+    model.n_ctx_train = word.n_ctx;
     model.n_vocab_padding = llama_vocab_n_tokens(llama_model_get_vocab(vocabulary));
     model.weight_type = TinyWeightType::Q8_0;
     EnginePtr engine = LoadEngine(model);
@@ -55,7 +56,7 @@ void ReplyToALongWord(const LongWord& word) {
         const size_t piece = engine->prompt_bound.longest_piece;
         ChatHistory once;
         AddUserMessage(once, Repeated(word.unit, piece));
-        bytes = (32767 - CountTokens(*engine, BuildPrompt(once)) + 1) * piece;
+        bytes = (word.n_ctx - 1 - CountTokens(*engine, BuildPrompt(once)) + 1) * piece;
     }
     ChatHistory history;
     AddUserMessage(history, Repeated(word.unit, bytes));
@@ -93,12 +94,13 @@ TEST(LongWord, ATokenisedLongWordLeavesTheProgramRunning) {
     }
 }
 
-// The longest run of spaces a 32k context holds with deepseek-llm, whose longest
-// piece is 128 spaces: 4 MiB, 1.3 GB of stack in the library. The count lets
-// through at most three pieces more.
+// The longest run of spaces a context holds with deepseek-llm, whose longest
+// piece is 128 spaces: 1 MiB in 8k tokens, 330 MB of stack in the library (a 32k
+// context's 4 MiB takes 1.3 GB and 18 s here). The count lets through at most
+// three pieces more, and the stack grows with the prompt alike.
 TEST(LongWord, TheLongestRunAContextHoldsLeavesTheProgramRunning) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    const LongWord longest = {"spaces", "deepseek-llm", " ", 0};
+    const LongWord longest = {"spaces", "deepseek-llm", " ", 0, 8192};
     EXPECT_EXIT(ReplyToALongWord(longest), testing::ExitedWithCode(0), "^GEN_DONE  after 512 tokens\n$");
 }
 
