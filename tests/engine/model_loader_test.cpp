@@ -470,7 +470,7 @@ TEST(ModelLoader, ValuesTheLibraryAssertsOnOrDividesByWhileBuildingTheModelAreRe
         // only the first layer's heads must fill it
         {"olmo2", nullptr, {{{"attention.key_length", 32}, {"attention.value_length", 32}, {"rope.dimension_count", 32}},
                             {}, {}, {{"attention.head_count", {2, 1}}}}, 2, kAsIs},
-        // architectures whose heads may be longer than the embedding, as their own models' are
+        // heads longer than the embedding where the library takes them (qwen3's and gemma's own models have such)
         {"qwen3", nullptr, {{{"attention.key_length", 128}, {"attention.value_length", 128},
                              {"rope.dimension_count", 128}}}, 1, kAsIs},
         {"gemma", nullptr, {{{"attention.key_length", 256}, {"attention.value_length", 256},
