@@ -468,8 +468,9 @@ TEST(ModelLoader, ValuesTheLibraryAssertsOnOrDividesByWhileBuildingTheModelAreRe
                              {"attention.value_length", 32}, {"rope.dimension_count", 32}}}, 1, kAsIs},
         {"falcon", nullptr, {{{"attention.head_count", 4}, {"attention.head_count_kv", 2}}}, 1, kAsIs},
         // only the first layer's heads must fill it
-        {"olmo2", nullptr, {{{"attention.key_length", 32}, {"attention.value_length", 32}, {"rope.dimension_count", 32}},
-                            {}, {}, {{"attention.head_count", {2, 1}}}}, 2, kAsIs},
+        {"olmo2", nullptr,
+         {{{"attention.key_length", 32}, {"attention.value_length", 32}, {"rope.dimension_count", 32}},
+          {}, {}, {{"attention.head_count", {2, 1}}}}, 2, kAsIs},
         // heads longer than the embedding where the library takes them (qwen3's and gemma's own models have such)
         {"qwen3", nullptr, {{{"attention.key_length", 128}, {"attention.value_length", 128},
                              {"rope.dimension_count", 128}}}, 1, kAsIs},
