@@ -256,6 +256,7 @@ enum class Need {
     kRopeOverWholeHeads,  // rope.dimension_count equal to the head length
     kWholeHeadGroups,     // each layer's head_count a multiple of its head_count_kv
     kHeadsInFirstLayer,   // the first layer's head_count at least 1: the embedding is divided by it
+    kHeadsFillEmbedding,  // the first layer's head_count times the key length equal to embedding_length
     kRopeBelowKeyLength,  // rope.dimension_count below the key length (attention.key_length_mla when given)
     kDoubleInnerSize,     // ssm.inner_size twice the embedding length
     kWkvHeadSize,         // wkv.head_size at least 1: the embedding is divided by it
@@ -304,6 +305,12 @@ const ArchitectureNeed kArchitectureNeeds[] = {
       "stablelm",  "starcoder",  "starcoder2", "step35",   "talkie",     "xverse"},
      Need::kWholeHeadGroups},
     {{"olmo2", "phimoe"}, Need::kHeadsInFirstLayer},
+    {{"arctic", "baichuan", "bitnet", "bloom", "chameleon", "chatglm", "codeshell", "cohere2", "command-r", "dbrx",
+      "deepseek", "deepseek2-ocr", "dream", "eurobert", "exaone4", "falcon", "gpt2", "gptneox", "grok", "internlm2",
+      "jais", "jamba", "lfm2", "lfm2moe", "llada-moe", "modern-bert", "mpt", "nemotron", "neo-bert", "olmo",
+      "olmo2", "olmoe", "orion", "phi2", "phi3", "phimoe", "plamo", "pockettts", "qwen", "qwen2", "qwen2moe",
+      "qwen2vl", "stablelm", "starcoder", "starcoder2", "xverse"},
+     Need::kHeadsFillEmbedding},
     {{"deepseek2", "mistral4"}, Need::kRopeBelowKeyLength},
     {{"granitehybrid", "jamba"}, Need::kDoubleInnerSize},
     {{"rwkv6qwen2"}, Need::kWkvHeadSize},
@@ -316,6 +323,20 @@ const ArchitectureNeed kArchitectureNeeds[] = {
 std::string CheckEqual(const Header& header, const char* suffix, uint32_t value, uint32_t expected,
                        const std::string& what) {
     return value == expected ? "" : Bad(header.Key(suffix), value, "must be " + what + ", " + std::to_string(expected));
+}
+
+// These architectures' graphs cut the embedding into the first layer's heads of
+// the key length, which must add up to it exactly. A key length derived from the
+// embedding misses only when the heads do not divide it.
+std::string CheckHeadsFillEmbedding(const Header& header, const Attention& attention) {
+    const uint32_t n_head = attention.n_head[0];
+    if (n_head == 0) return "";
+    if (attention.n_embd % n_head != 0) {
+        return Bad(header.Key("attention.head_count"), n_head,
+                   "must divide the embedding length, " + std::to_string(attention.n_embd));
+    }
+    return CheckEqual(header, "attention.key_length", attention.key_length, attention.n_embd / n_head,
+                      "the embedding length over the attention heads");
 }
 
 std::string CheckNeed(const Header& header, Need need, uint32_t n_layer_all, uint32_t n_layer) {
@@ -335,12 +356,14 @@ std::string CheckNeed(const Header& header, Need need, uint32_t n_layer_all, uin
         case Need::kEqualHeadLengths:
         case Need::kRopeOverWholeHeads:
         case Need::kWholeHeadGroups:
-        case Need::kHeadsInFirstLayer: {
+        case Need::kHeadsInFirstLayer:
+        case Need::kHeadsFillEmbedding: {
             const auto attention = ReadAttention(header, n_layer_all);
             if (!attention) return "";
             if (need == Need::kHeadsInFirstLayer) {
                 return attention->n_head[0] == 0 ? Bad(header.Key("attention.head_count"), 0, "must be at least 1") : "";
             }
+            if (need == Need::kHeadsFillEmbedding) return CheckHeadsFillEmbedding(header, *attention);
             if (need == Need::kEqualHeadLengths) {
                 return CheckEqual(header, "attention.value_length", attention->value_length, attention->key_length,
                                   "the key length");

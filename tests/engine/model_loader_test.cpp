@@ -272,6 +272,7 @@ ArchitectureHeader RequiredKeys(const std::string& architecture) {
                     {"ssm.group_count", 1}};
         return keys;
     }
+    if (architecture == "falcon" || architecture == "gpt2") return {{}, {{"attention.layer_norm_epsilon", 1e-5f}}};
     if (architecture == "rwkv6qwen2") return {{{"time_mix_extra_dim", 64}, {"time_decay_extra_dim", 64}}};
     if (architecture == "wavtokenizer-dec") {
         return {{{"features_length", 64}, {"posnet.embedding_length", 64}, {"posnet.block_count", 6},
@@ -282,9 +283,14 @@ ArchitectureHeader RequiredKeys(const std::string& architecture) {
 }
 
 void AddTensorAsked(ggml_tensor* tensor, void* asked) {
+    auto* tensors = static_cast<std::vector<TinyTensor>*>(asked);
     TinyTensor tiny{ggml_get_name(tensor), {}};
+    // An output tied to the token embedding is asked for again under that name.
+    for (const TinyTensor& known : *tensors) {
+        if (known.name == tiny.name) return;
+    }
     for (int dim = 0; dim < ggml_n_dims(tensor); ++dim) tiny.shape.push_back(tensor->ne[dim]);
-    static_cast<std::vector<TinyTensor>*>(asked)->push_back(tiny);
+    tensors->push_back(tiny);
 }
 
 // The tensors the library asks for when it reads `model`'s header, as it does
@@ -457,6 +463,21 @@ TEST(ModelLoader, ValuesTheLibraryAssertsOnOrDividesByWhileBuildingTheModelAreRe
         {"deepseek2", kTensors, {{{"rope.dimension_count", 63}}}},
         {"jamba", nullptr, {{{"ssm.inner_size", 128}}}},  // its attention layers are llama's
         {"wavtokenizer-dec", nullptr, {{}}, 6, kAsIs},
+        // heads that fill the embedding exactly, with a head length given or derived
+        {"qwen2", nullptr, {{{"attention.head_count", 2}, {"attention.head_count_kv", 2}, {"attention.key_length", 32},
+                             {"attention.value_length", 32}, {"rope.dimension_count", 32}}}, 1, kAsIs},
+        {"falcon", nullptr, {{{"attention.head_count", 4}, {"attention.head_count_kv", 2}}}, 1, kAsIs},
+        // only the first layer's heads must fill it
+        {"olmo2", nullptr,
+         {{{"attention.key_length", 32}, {"attention.value_length", 32}, {"rope.dimension_count", 32}},
+          {}, {}, {{"attention.head_count", {2, 1}}}}, 2, kAsIs},
+        // heads longer than the embedding where the library takes them (qwen3's and gemma's own models have such)
+        {"qwen3", nullptr, {{{"attention.key_length", 128}, {"attention.value_length", 128},
+                             {"rope.dimension_count", 128}}}, 1, kAsIs},
+        {"gemma", nullptr, {{{"attention.key_length", 256}, {"attention.value_length", 256},
+                             {"rope.dimension_count", 256}}}, 1, kAsIs},
+        {"cogvlm", nullptr, {{{"attention.key_length", 128}, {"attention.value_length", 128},
+                              {"rope.dimension_count", 128}}}, 1, kAsIs},
     };
     for (const Case& c : valid) ExpectNotRefused(c);
 
@@ -482,6 +503,25 @@ TEST(ModelLoader, ValuesTheLibraryAssertsOnOrDividesByWhileBuildingTheModelAreRe
         {"llama", "llama.attention.head_count_kv is 3; must divide the 4 attention heads",
          {{{"attention.head_count", 4}, {"attention.head_count_kv", 3}}}, 1, kAsIs},
         {"olmo2", "olmo2.attention.head_count is 0; must be at least 1", {{{"attention.head_count", 0}}}},
+        {"qwen2", "qwen2.attention.key_length is 32; must be the embedding length over the attention heads, 64",
+         {{{"attention.key_length", 32}, {"attention.value_length", 32}, {"rope.dimension_count", 32}}}, 1, kAsIs},
+        {"falcon", "falcon.attention.key_length is 128; must be the embedding length over the attention heads, 64",
+         {{{"attention.key_length", 128}, {"attention.value_length", 128}, {"rope.dimension_count", 128}}}, 1, kAsIs},
+        {"lfm2", "lfm2.attention.key_length is 32; must be the embedding length over the attention heads, 64",
+         {{{"shortconv.l_cache", 3}, {"attention.key_length", 32}, {"attention.value_length", 32},
+           {"rope.dimension_count", 32}}}, 1, kAsIs},
+        {"qwen2moe", "qwen2moe.attention.key_length is 32; must be the embedding length over the attention heads, 64",
+         {{{"expert_count", 4}, {"expert_used_count", 2}, {"expert_feed_forward_length", 64},
+           {"expert_shared_feed_forward_length", 64}, {"attention.key_length", 32}, {"attention.value_length", 32},
+           {"rope.dimension_count", 32}}}, 1, kAsIs},
+        {"olmo2", "olmo2.attention.key_length is 32; must be the embedding length over the attention heads, 64",
+         {{{"attention.key_length", 32}, {"attention.value_length", 32}, {"rope.dimension_count", 32}},
+          {}, {}, {{"attention.head_count", {1, 2}}}}, 2, kAsIs},
+        // a head length derived from heads that do not divide the embedding
+        {"gpt2", "gpt2.attention.head_count is 3; must divide the embedding length, 64",
+         {{{"attention.head_count", 3}, {"attention.head_count_kv", 3}}}, 1, kAsIs},
+        {"chatglm", "chatglm.attention.head_count is 5; must divide the embedding length, 64",
+         {{{"attention.head_count", 5}, {"attention.head_count_kv", 5}}}, 1, kAsIs},
         {"jamba", "jamba.ssm.inner_size is 64; must be twice the embedding length, 128", {{{"ssm.inner_size", 64}}}},
         {"granitehybrid", "granitehybrid.ssm.inner_size is 64; must be twice the embedding length, 128",
          {{{"ssm.inner_size", 64}}}},
