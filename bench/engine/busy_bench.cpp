@@ -29,7 +29,7 @@ namespace {
 
 constexpr int kDefaultRounds = 3;
 constexpr int32_t kPromptTokens = 500;
-constexpr int32_t kGeneratedTokens = 64;
+constexpr int32_t kGeneratedTokens = 256;
 constexpr double kGenerationCapMs = 15000;  // the old wait beside busy loops crawls: stop it there
 constexpr int kBusyLoopCounts[] = {0, 1, 3, 6};
 
@@ -187,9 +187,9 @@ int main(int argc, char** argv) {
     if (length <= 0) return 1;
     self[length] = '\0';
 
-    printf("busy desktop: %u hardware threads, %d decoding threads, program's spin count %s; medians of %d rounds\n",
+    printf("busy desktop: %u hardware threads, %d decoding threads, program's spin count %llu; medians of %d rounds\n",
            std::thread::hardware_concurrency(), ResolveThreadCount(-1, std::thread::hardware_concurrency()),
-           kProgramOpenMpSpinCount, rounds);
+           ProgramOpenMpSpinCount(), rounds);
     printf("%-12s %-34s %14s %14s %18s\n", "busy loops", "OpenMP wait", "prompt tok/s", "gen tok/s",
            "gen, of quiet");
     constexpr int kSettingCount = sizeof kSettings / sizeof kSettings[0];

@@ -368,7 +368,9 @@ TEST_F(WholeApp, TheLibraryWaitsBrieflyUnlessTheUserChoseAWait) {
         ASSERT_EQ(counts.size(), c.spin_counts_read.size()) << shown;
         for (size_t i = 0; i < counts.size(); ++i) {
             if (c.spin_counts_read[i] == "short") {
-                EXPECT_LE(std::stoll(counts[i]), 10000) << shown;
+                // Timed on the processor, so only its range is known: the runtime's default or less.
+                EXPECT_GE(std::stoll(counts[i]), 1000) << shown;
+                EXPECT_LT(std::stoll(counts[i]), 300000) << shown;
             } else {
                 EXPECT_EQ(counts[i], c.spin_counts_read[i]) << shown;
             }
