@@ -147,6 +147,12 @@ SIZE_T GenerationStackBytes(const Engine* engine, const std::string& prompt) {
     return kBaseStackBytes + kStackBytesPerPromptByte * tokenised;
 }
 
+HANDLE StartGenerationThread(GenerationRequest* request) {
+    if (!request) return nullptr;
+    return CreateThread(nullptr, GenerationStackBytes(request->engine, request->prompt), GenerationThread, request,
+                        STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+}
+
 int32_t DecodeTokens(Engine* engine, const llama_token* tokens, int32_t count, int32_t first_position,
                      const std::atomic<bool>* stop_flag) {
     int32_t offset = 0;

@@ -11,7 +11,7 @@
 struct Engine;
 
 // One heap record per reply, made on the UI thread and owned by the generation
-// thread from the moment it starts (the maker deletes it only when CreateThread fails).
+// thread from the moment it starts (the maker deletes it only when the start fails).
 struct GenerationRequest {
     HWND hwnd = nullptr;                    // target of every message of the run
     Engine* engine = nullptr;               // not owned
@@ -35,6 +35,11 @@ DWORD WINAPI GenerationThread(LPVOID request);
 // thread, while no worker runs: reads the engine's context size and prompt
 // bound. Accepts null. Can't fail.
 SIZE_T GenerationStackBytes(const Engine* engine, const std::string& prompt);
+
+// Starts GenerationThread on `request` with the stack its prompt needs, as a
+// reservation. The thread's handle, or null when it cannot start: the request
+// is then still the caller's. The thread that owns the engine. Can't throw.
+HANDLE StartGenerationThread(GenerationRequest* request);
 
 // Decodes `count` tokens into sequence 0 at positions first_position onwards, in
 // chunks of at most 512, each chunk asking for its last token's output. Returns

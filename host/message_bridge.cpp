@@ -69,12 +69,10 @@ void StartGeneration(AppState& state, const std::string& user_text, const TurnKi
     state.stop_requested.exchange(false);
     PostToPage(state, u"{\"type\":\"assistant_start\"}");
 
-    const SIZE_T stack_bytes = GenerationStackBytes(state.engine.get(), prompt);
     auto* request = new GenerationRequest{state.hwnd, state.engine.get(), std::move(prompt),
                                           &state.stop_requested, kind.max_tokens};
     CloseWorkerHandle(state);  // a finished worker may still be exiting; not waited for
-    state.worker_thread = CreateThread(nullptr, stack_bytes, GenerationThread, request,
-                                       STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    state.worker_thread = StartGenerationThread(request);
     if (state.worker_thread == nullptr) {
         DeleteGenerationRequest(request);
         state.generating = false;

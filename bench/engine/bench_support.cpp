@@ -97,12 +97,15 @@ bool PumpUntilDone(Window* window, bool error_expected) {
 }
 
 Clock::time_point EngineReply(Engine* engine, Window* window, const std::string& prompt, int32_t max_tokens,
-                              bool error_expected) {
+                              bool error_expected, std::atomic<bool>* stop_flag) {
     window->received.clear();
-    auto* request = new GenerationRequest{window->hwnd, engine, prompt, nullptr, max_tokens};
+    auto* request = new GenerationRequest{window->hwnd, engine, prompt, stop_flag, max_tokens};
     const Clock::time_point start = Clock::now();
-    HANDLE thread = CreateThread(nullptr, GenerationStackBytes(engine, prompt), GenerationThread, request,
-                                 STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    HANDLE thread = StartGenerationThread(request);
+    if (!thread) {
+        DeleteGenerationRequest(request);
+        return start;
+    }
     PumpUntilDone(window, error_expected);
     WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);

@@ -3,6 +3,7 @@
 // them, and child processes that keep each measurement's memory its own.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -39,9 +40,10 @@ struct Window {
 // unless it was expected) when it failed.
 bool PumpUntilDone(Window* window, bool error_expected = false);
 
-// One reply through a generation thread; returns its start time, the window has the rest.
+// One reply through a generation thread (stopped when `stop_flag`, if given, is
+// set); returns its start time, the window has the rest.
 Clock::time_point EngineReply(Engine* engine, Window* window, const std::string& prompt, int32_t max_tokens,
-                              bool error_expected = false);
+                              bool error_expected = false, std::atomic<bool>* stop_flag = nullptr);
 
 // Loads model.gguf from `folder` through the engine's loader on a thread of its own; null on failure.
 EnginePtr LoadThroughLoader(const std::filesystem::path& folder, Window* window);

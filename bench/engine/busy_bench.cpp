@@ -48,16 +48,9 @@ struct Speeds {
     int generated = 0;
 };
 
-// One reply with a stop flag that a timer sets at the cap; the window records it.
+// One reply, stopped by a timer at the cap; the window records it.
 void CappedReply(Engine* engine, Window* window, const std::string& prompt, int32_t max_tokens) {
     std::atomic<bool> stop{false};
-    window->received.clear();
-    auto* request = new GenerationRequest{window->hwnd, engine, prompt, &stop, max_tokens};
-    HANDLE thread = CreateThread(nullptr, 0, GenerationThread, request, 0, nullptr);
-    if (!thread) {
-        DeleteGenerationRequest(request);
-        return;
-    }
     std::atomic<bool> finished{false};
     std::thread timer([&stop, &finished] {
         const Clock::time_point start = Clock::now();
@@ -66,11 +59,9 @@ void CappedReply(Engine* engine, Window* window, const std::string& prompt, int3
         }
         stop = true;
     });
-    PumpUntilDone(window);
+    EngineReply(engine, window, prompt, max_tokens, false, &stop);
     finished = true;
     timer.join();
-    WaitForSingleObject(thread, INFINITE);
-    CloseHandle(thread);
 }
 
 // The measuring child: loads the model through the loader and times a long

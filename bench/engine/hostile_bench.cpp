@@ -112,9 +112,11 @@ bool MeasureHostile(const std::filesystem::path& folder, HostileFigures* figures
     const std::string prompt = PromptOfTokens(engine->vocab, kStoppedPromptTokens);
     auto* request = new GenerationRequest{window.hwnd, engine.get(), prompt, &stop, -1};
     StartCounting(engine.get());
-    HANDLE thread = CreateThread(nullptr, GenerationStackBytes(engine.get(), prompt), GenerationThread, request,
-                                 STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
-    if (!thread) return false;
+    HANDLE thread = StartGenerationThread(request);
+    if (!thread) {
+        DeleteGenerationRequest(request);
+        return false;
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(kStopAfterMs));
     const Clock::time_point stopped = Clock::now();
     stop.store(true);
